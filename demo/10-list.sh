@@ -1,0 +1,4 @@
+#!/usr/bin/env bash
+# The list: liblistcore.so and the list modules, linked into a C program.
+echo "== list library: liblistcore.so and the list modules (build/demo/list_road)"
+build/demo/list_road

@@ -1,0 +1,3 @@
+#include "list_internal.h"
+
+extern "C" void display(void) { write_list(); }

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds everything and shows every component at work, one heading each.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+cmake --preset default >/dev/null
+cmake --build --preset default >/dev/null
+
+start=$SECONDS
+for part in demo/[0-9]*.sh; do
+    bash "$part"
+    echo
+done
+echo "== demonstration finished in $((SECONDS - start)) s"

@@ -1,0 +1,217 @@
+// Each operation group as a table: the list before, the call, the list after,
+// what it wrote, what it returned, and how many nodes it allocated and freed.
+#include "list_harness.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+struct Case {
+    const char *what;
+    Values before;
+    std::function<int32_t()> call;
+    Values after;
+    std::string out = "";
+    int32_t result = 0;
+    int mallocs = 0;
+    int frees = 0;
+};
+
+template <typename F> std::function<int32_t()> none(F f) {
+    return [f] {
+        f();
+        return 0;
+    };
+}
+
+void check(const std::vector<Case> &table) {
+    for (const Case &c : table) {
+        SCOPED_TRACE(c.what);
+        harness::reset(c.before);
+        harness::Call got = harness::run(c.call);
+        EXPECT_EQ(harness::contents(), c.after);
+        EXPECT_EQ(got.out, c.out);
+        EXPECT_EQ(got.result, c.result);
+        EXPECT_EQ(got.mallocs, c.mallocs);
+        EXPECT_EQ(got.frees, c.frees);
+    }
+}
+
+const Values k123{1, 2, 3};
+
+TEST(BuildAndPrint, Table) {
+    static const int32_t values[] = {1, 2, 3};
+    check({
+        {"create on empty", {}, none([] { create_list(values, 3); }), {1, 2, 3}, "", 0, 3},
+        {"count 0 builds nothing", {}, none([] { create_list(values, 0); }), {}},
+        {"negative count", {4}, none([] { create_list(values, -1); }), {4}},
+        {"appends", {7, 8}, none([] { create_list(values, 2); }), {7, 8, 1, 2}, "", 0, 2},
+        {"display empty", {}, none(display), {}, "\n\tthe list is empty \n\n"},
+        {"display one", {7}, none(display), {7}, "\nThe data : 7  \n\n"},
+        {"display extremes",
+         {1, -2, 0, INT32_MIN, INT32_MAX, 1},
+         none(display),
+         {1, -2, 0, INT32_MIN, INT32_MAX, 1},
+         "\nThe data : 1  -2  0  -2147483648  2147483647  1  \n\n"},
+    });
+}
+
+TEST(BuildAndPrint, LongListPrintsLikePrintf) {
+    // Long enough to cross the formatting buffer many times, with values of
+    // every width.
+    Values v;
+    std::string want = "\nThe data : ";
+    for (int32_t i = 0; i < 5000; ++i) {
+        int32_t x = (i % 7 == 0) ? INT32_MIN + i : (i * 7919) * ((i & 1) ? -1 : 1);
+        v.push_back(x);
+        char text[16];
+        std::snprintf(text, sizeof text, "%d  ", x);
+        want += text;
+    }
+    want += "\n\n";
+    harness::reset(v);
+    EXPECT_EQ(harness::run(none(display)).out, want);
+}
+
+TEST(RemoveAndSwap, Table) {
+    const Values k12345{1, 2, 3, 4, 5};
+    check({
+        {"delete only node", {4}, none([] { delete_node(4); }), {}, "", 0, 0, 1},
+        {"delete first of repeats", {2, 5, 2}, none([] { delete_node(2); }), {5, 2}, "", 0, 0, 1},
+        {"delete inner", {1, 2, 3}, none([] { delete_node(2); }), {1, 3}, "", 0, 0, 1},
+        {"delete last", {1, 2, 3}, none([] { delete_node(3); }), {1, 2}, "", 0, 0, 1},
+        {"delete absent", {1, 2}, none([] { delete_node(9); }), {1, 2},
+         "\n\tthe element not found\n\n"},
+        {"delete on empty", {}, none([] { delete_node(1); }), {}, "\n\tThe list is empt \n\n"},
+        {"swap apart", k12345, none([] { swap_nodes(2, 4); }), {1, 4, 3, 2, 5}},
+        {"swap ends", k12345, none([] { swap_nodes(1, 5); }), {5, 2, 3, 4, 1}},
+        {"swap reversed arguments", k12345, none([] { swap_nodes(4, 1); }), {4, 2, 3, 1, 5}},
+        {"swap neighbours at head", k123, none([] { swap_nodes(1, 2); }), {2, 1, 3}},
+        {"swap neighbours at tail", k123, none([] { swap_nodes(3, 2); }), {1, 3, 2}},
+        {"swap first holders", {1, 2, 1}, none([] { swap_nodes(1, 2); }), {2, 1, 1}},
+        {"swap equal on empty", {}, none([] { swap_nodes(5, 5); }), {}},
+        {"swap on empty", {}, none([] { swap_nodes(1, 2); }), {}, "\n\tthe list is empty\n\n"},
+        {"swap one absent", {1, 2}, none([] { swap_nodes(1, 9); }), {1, 2},
+         "\n\tthe data not found\n\n"},
+        {"swap other absent", {1, 2}, none([] { swap_nodes(9, 2); }), {1, 2},
+         "\n\tthe data not found\n\n"},
+    });
+}
+
+TEST(RemoveAndSwap, SwapMovesNodesNotValues) {
+    harness::reset({1, 2, 3, 4});
+    node *one = head;
+    node *four = head->next->next->next;
+    harness::run(none([] { swap_nodes(1, 4); }));
+    EXPECT_EQ(head, four);
+    EXPECT_EQ(head->next->next->next, one);
+    EXPECT_EQ(one->data, 1);
+    EXPECT_EQ(one->next, nullptr);
+}
+
+TEST(Insert, Table) {
+    check({
+        {"before head", {1, 2}, none([] { add_before_node(1, 0); }), {0, 1, 2}, "", 0, 1},
+        {"before first holder", {1, 2, 2}, none([] { add_before_node(2, 9); }), {1, 9, 2, 2}, "",
+         0, 1},
+        {"before absent", {1, 2}, none([] { add_before_node(5, 9); }), {1, 2},
+         "\n\tthe element not found \n\n"},
+        {"before on empty", {}, none([] { add_before_node(1, 9); }), {},
+         "\n\tThe list is empty\n\n"},
+        {"after inner", k123, none([] { add_after_node(2, 9); }), {1, 2, 9, 3}, "", 0, 1},
+        {"after last", k123, none([] { add_after_node(3, 9); }), {1, 2, 3, 9}, "", 0, 1},
+        {"after first holder", {4, 4}, none([] { add_after_node(4, 4); }), {4, 4, 4}, "", 0, 1},
+        {"after absent", {1, 2}, none([] { add_after_node(5, 9); }), {1, 2},
+         "\n\tthe element not found in list \n\n"},
+        {"after on empty", {}, none([] { add_after_node(1, 9); }), {},
+         "\n\tthe list is empty \n\n"},
+    });
+}
+
+TEST(HeadAndDuplicateRemoval, Table) {
+    check({
+        {"drop top", {3, 2, 1}, none(topdrop), {2, 1}, "", 0, 0, 1},
+        {"drop only", {3}, none(topdrop), {}, "", 0, 0, 1},
+        {"drop on empty", {}, none(topdrop), {}, "\n\tthe list is empty\n\n"},
+        {"purge mixed", {1, 2, 1, 3, 2, 1}, none(delete_duplicate_nodes), {1, 2, 3}, "", 0, 0, 3},
+        {"purge all same", {5, 5, 5}, none(delete_duplicate_nodes), {5}, "", 0, 0, 2},
+        {"purge distinct", {3, 1, 2}, none(delete_duplicate_nodes), {3, 1, 2}},
+        {"purge zero and negatives", {0, -1, 0, -1}, none(delete_duplicate_nodes), {0, -1}, "", 0,
+         0, 2},
+        {"purge on empty", {}, none(delete_duplicate_nodes), {}, "\n\tthe list is empty\n\n"},
+    });
+}
+
+TEST(HeadAndDuplicateRemoval, PurgeSpanningManyBlocks) {
+    // More distinct values than one block holds, with repeats far apart and
+    // next to each other, in an order that is not sorted.
+    Values list, want;
+    for (int32_t i = 0; i < 20000; ++i)
+        want.push_back(i * 104729 % 20011 - 10000);
+    list = want;
+    for (int32_t i = 0; i < 20000; i += 3)
+        list.push_back(want[static_cast<size_t>(i)]);
+    for (int32_t i = 19999; i >= 0; i -= 7)
+        list.insert(list.begin() + i + 1, want[static_cast<size_t>(i)]);
+    harness::reset(list);
+    harness::Call got = harness::run(none(delete_duplicate_nodes));
+    EXPECT_EQ(harness::contents(), want);
+    EXPECT_EQ(got.frees, static_cast<int>(list.size() - want.size()));
+}
+
+TEST(Queries, Table) {
+    const Values k787{7, 8, 7};
+    check({
+        {"search first", k787, [] { return search_data(7); }, k787, "", 1},
+        {"search second", k787, [] { return search_data(8); }, k787, "", 2},
+        {"search absent", {7, 8}, [] { return search_data(9); }, {7, 8}, "", 0},
+        {"search empty", {}, [] { return search_data(9); }, {}, "\n\tthe list is empty \n\n", -1},
+        {"count", k787, cnt_nodes, k787, "", 3},
+        {"count empty", {}, cnt_nodes, {}, "\n\tthe list is empty \n\n", 0},
+    });
+}
+
+// Running out of memory: the operation's own line reaches standard output
+// even when it is a pipe, the process ends through exit() with status 255,
+// and the list is as it was (shown by a display() run at exit); in
+// create_list the failure comes after some nodes were built.
+TEST(OutOfMemory, EndsWithTheOperationsMessage) {
+    struct Death {
+        const char *what;
+        std::function<void()> call;
+        int countdown;
+        const char *line;
+    };
+    static const int32_t values[] = {1, 2, 3, 4};
+    const Death table[] = {
+        {"create_list", [] { create_list(values, 4); }, 2, "\n\tfailed to allocate memory\n\n"},
+        {"add_before_node", [] { add_before_node(2, 9); }, 0,
+         "\n\tfailed to alloc the memory in heap\n\n"},
+        {"add_after_node", [] { add_after_node(2, 9); }, 0,
+         "\n\tfailed to alloc the memory in heap\n\n"},
+    };
+    for (const Death &d : table) {
+        SCOPED_TRACE(d.what);
+        harness::reset({1, 2});
+        EXPECT_EXIT(
+            {
+                // Standard output to the stream the death test reads, fully
+                // buffered as for a pipe: only exit() can flush it.
+                dup2(2, 1);
+                setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
+                std::fputs("before|", stdout);
+                std::atexit([] { display(); });
+                harness::fail_allocation_after(d.countdown);
+                d.call();
+                std::fputs("|after", stdout);
+            },
+            testing::ExitedWithCode(255),
+            testing::EndsWith(std::string("before|") + d.line + "\nThe data : 1  2  \n\n"));
+    }
+}
+
+} // namespace
