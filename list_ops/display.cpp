@@ -1,3 +1,5 @@
 #include "list_internal.h"
 
-extern "C" void display(void) { write_list(); }
+extern "C" void display(void) {
+    write_list();
+}

@@ -2,4 +2,6 @@
 // list modules without liblistcore.so.
 #include "list_internal.h"
 
-extern "C" void display(void) { write_list(); }
+extern "C" void display(void) {
+    write_list();
+}

@@ -17,10 +17,14 @@ struct Step {
     int frees = 0;
 };
 
-std::string line(const char *text) { return std::string(text) + "\n"; }
+std::string line(const char *text) {
+    return std::string(text) + "\n";
+}
 
 // The position of the first holder of v, or end.
-Values::iterator first_of(Values &m, int32_t v) { return std::find(m.begin(), m.end(), v); }
+Values::iterator first_of(Values &m, int32_t v) {
+    return std::find(m.begin(), m.end(), v);
+}
 
 // Applies operation `op` to the model and says what the list must do.
 Step model_step(Values &m, int op, int32_t x, int32_t y, const Values &batch) {
