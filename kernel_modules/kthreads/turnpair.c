@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: GPL-2.0
+/*
+ * turnpair - two kernel threads taking turns on a shared counter.
+ *
+ * "vurt" advances mglb when it is odd, "mykthread2" when it is even; every
+ * read-test-increment of mglb happens under spnvar, and each worker logs
+ * the value it saw. Between them they log 0 to 100 in rising order and end.
+ *
+ * The exit routine stops whichever worker is still running before the
+ * module's code goes away, so the module can be unloaded at any moment.
+ * Each worker holds a reference to its task from creation on, which keeps
+ * kthread_stop() safe on a worker that has already returned by itself.
+ */
+#include <linux/err.h>
+#include <linux/init.h>
+#include <linux/kthread.h>
+#include <linux/module.h>
+#include <linux/printk.h>
+#include <linux/sched.h>
+#include <linux/sched/task.h>
+#include <linux/spinlock.h>
+
+static int mglb;
+static spinlock_t spnvar;
+static struct task_struct *thr;
+static struct task_struct *thr2;
+static int a = 1;
+
+/*
+ * Workers yield between tries: with voluntary preemption a worker waiting
+ * for its turn would otherwise keep the only CPU of a one-CPU machine.
+ */
+static int mykthread(void *ptr)
+{
+	while (READ_ONCE(mglb) <= 100 && !kthread_should_stop()) {
+		spin_lock(&spnvar);
+		if (mglb <= 100 && (mglb & 1)) {
+			int v = mglb;
+
+			mglb = v + 1;
+			printk(KERN_INFO "thread1 : %d \n", v);
+		}
+		spin_unlock(&spnvar);
+		cond_resched();
+	}
+	return 0;
+}
+
+static int mykthread2(void *ptr)
+{
+	while (READ_ONCE(mglb) <= 100 && !kthread_should_stop()) {
+		spin_lock(&spnvar);
+		if (mglb <= 100 && !(mglb & 1)) {
+			int v = mglb;
+
+			mglb = v + 1;
+			printk(KERN_INFO "\t\tthread2 : %d \n", v);
+		}
+		spin_unlock(&spnvar);
+		cond_resched();
+	}
+	return 0;
+}
+
+static int __init mychar_driver(void)
+{
+	spin_lock_init(&spnvar);
+
+	thr = kthread_create_on_node(mykthread, &a, -1, "vurt");
+	if (IS_ERR(thr)) {
+		printk(KERN_INFO "failed to create the thread \n");
+	} else {
+		get_task_struct(thr);
+		printk(KERN_INFO "our thread created succesfully \n");
+		if (wake_up_process(thr))
+			printk(KERN_INFO "out thread started now\n");
+		else
+			printk(KERN_INFO "out thread has already started \n");
+	}
+
+	thr2 = kthread_create_on_node(mykthread2, &a, -1, "mykthread2");
+	if (!IS_ERR(thr2)) {
+		get_task_struct(thr2);
+		wake_up_process(thr2);
+	}
+	return 0;
+}
+
+static void __exit mychar_exit(void)
+{
+	if (!IS_ERR(thr)) {
+		kthread_stop(thr);
+		put_task_struct(thr);
+	}
+	if (!IS_ERR(thr2)) {
+		kthread_stop(thr2);
+		put_task_struct(thr2);
+	}
+	printk(KERN_INFO "our thread is stoped \n");
+	printk(KERN_INFO "my char driver : \n");
+	printk(KERN_INFO "unloaded succesfully\n");
+}
+
+module_init(mychar_driver);
+module_exit(mychar_exit);
+
+MODULE_DESCRIPTION("basic module");
+MODULE_LICENSE("GPL");
+MODULE_AUTHOR("qvx systems toolkit developers");

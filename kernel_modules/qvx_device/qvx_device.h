@@ -1,0 +1,32 @@
+/* SPDX-License-Identifier: GPL-2.0 */
+/*
+ * qvx_device.h - the two ioctl commands of /dev/qvx_device, shared by the
+ * driver (kernel C) and devpoke (user-space C++).
+ *
+ * Both commands announce an 8-byte argument; the value itself is a 32-bit
+ * signed integer in the low half (the first four bytes on x86-64). Callers
+ * hand over 8-byte buffers, so a driver that moves the announced size stays
+ * inside them.
+ */
+#ifndef QVX_DEVICE_H
+#define QVX_DEVICE_H
+
+#include <linux/ioctl.h>
+#include <linux/types.h>
+#ifdef __KERNEL__
+#include <linux/build_bug.h>
+#elif !defined(__cplusplus)
+#include <assert.h>
+#endif
+
+#define QVX_DEVICE_PATH "/dev/qvx_device"
+
+/* Hands the driver a value. */
+#define WRITE_VALUE_CMD _IOW('a', 'a', __u64)
+/* Fetches a value from the driver. */
+#define READ_VALUE_CMD _IOR('a', 'b', __u64)
+
+static_assert(WRITE_VALUE_CMD == 0x40086161, "WRITE_VALUE_CMD must be 0x40086161");
+static_assert(READ_VALUE_CMD == 0x80086162, "READ_VALUE_CMD must be 0x80086162");
+
+#endif /* QVX_DEVICE_H */
