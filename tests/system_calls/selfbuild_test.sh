@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# selfbuild as a user runs it: in a scratch folder holding its source, through
+# a pipe, under strace, and with /usr/bin/gcc missing or not executable in a
+# private mount namespace (needs root, as the tests are run).
+#   selfbuild_test.sh <selfbuild program> <selfbuild.cpp>
+set -u
+bin=$(realpath "$1") source=$(realpath "$2")
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+same() { # same <what> <got> <want>
+    [ "$2" = "$3" ] || fail "$1: got [$2], want [$3]"
+}
+line=$'the c : -20 \n'
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fresh() { # fresh <name>: an empty folder holding only the source; cd there
+    mkdir "$scratch/$1" && cp "$source" "$scratch/$1/" && cd "$scratch/$1" || exit 1
+}
+
+# The line survives the pipe, and the compiler leaves a debug build of this
+# very source. ($(...) would eat the newline, hence the files.)
+fresh pipe
+timeout 120 "$bin" | cat >out
+same "status through a pipe" "${PIPESTATUS[0]}" 0
+same "output through a pipe" "$(od -c out)" "$(printf %s "$line" | od -c)"
+if [ -x zarnik ]; then
+    readelf --debug-dump=info zarnik | grep -q 'DW_AT_name.*: selfbuild\.cpp$' ||
+        fail "zarnik carries no debug information about selfbuild.cpp"
+else
+    fail "no zarnik built"
+fi
+
+# Exactly one replacement, by the path, with the exact arguments, and the
+# environment handed on unchanged (-v prints it in full).
+fresh strace
+timeout 120 strace -f -qq -v -s 4096 -e trace=execve -o trace "$bin" >/dev/null
+mapfile -t calls < <(grep -o 'execve(.*' trace)
+first=${calls[0]-} second=${calls[1]-}
+want_args='"/usr/bin/gcc", ["gcc", "-g", "-o", "zarnik", "selfbuild.cpp"], '
+same "the replacement" "${second:0:${#want_args}+7}" "execve($want_args"
+env_of() { # the environment array of one execve line
+    local call=${1%) = 0}
+    echo "${call#*\], }"
+}
+own_args="\"$bin\", [\"$bin\"], "
+same "selfbuild's own start" "${first:0:${#own_args}+7}" "execve($own_args"
+same "environment handed to gcc" "$(env_of "$second")" "$(env_of "$first")"
+
+# No compiler to turn into: the line, a reason, the shell's status.
+while IFS='|' read -r what prepare status reason; do
+    fresh "no-compiler-$status"
+    unshare --mount sh -c "mount -t tmpfs tmpfs /usr/bin && $prepare && exec \"\$0\"" "$bin" \
+        >out 2>err
+    same "$what: status" "$?" "$status"
+    same "$what: output" "$(od -c out)" "$(printf %s "$line" | od -c)"
+    grep -q "$reason" err || fail "$what: no reason on standard error: $(cat err)"
+    [ ! -e zarnik ] || fail "$what: zarnik appeared"
+done <<'EOF'
+compiler missing|:|127|No such file or directory
+compiler not executable|: >/usr/bin/gcc|126|Permission denied
+EOF
+
+same "libraries selfbuild needs" "$(readelf -d "$bin" | awk '/NEEDED/ {print $5}')" "[libc.so.6]"
+
+[ "$failures" -eq 0 ] && echo "all checks passed"
+exit $((failures != 0))
