@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# turnpair in a real kernel: two load/run/unload cycles must log exactly the
+# start lines, the values 0 to 100 in order from alternating workers and the
+# exit lines, all at level 6; then twenty unloads right after loading must
+# each stop the workers cleanly, with no oops, warning or lockup anywhere.
+#   turnpair_test.sh <kernel folder> <cpus> <turnpair.ko>
+set -euo pipefail
+kernel=$1 cpus=$2 module=$3
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+
+cat >"$work/scenario.sh" <<'SCENARIO'
+workers() { grep -qxE 'vurt|mykthread2' /proc/[0-9]*/comm 2>/dev/null; }
+section() { echo "@@ begin $1"; dmesg -r -c; echo "@@ end $1"; }
+dmesg -c >/dev/null
+for cycle in 1 2; do
+    insmod turnpair.ko
+    while workers; do sleep 0.1; done
+    rmmod turnpair
+    section cycle$cycle
+done
+for i in $(seq 20); do
+    insmod turnpair.ko
+    rmmod turnpair
+done
+workers && echo "@@ workers left running"
+section quick
+SCENARIO
+
+"$here/vm.sh" "$kernel" "$cpus" "$work/scenario.sh" "$work/console" "$module"
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+section() { sed -n "/^@@ begin $1\$/,/^@@ end $1\$/p" "$work/console" | sed '1d;$d'; }
+# The module's lines, whatever level they carry; the kernel's own may come in
+# between.
+mine() { grep -E '^<[0-9]+>(our thread|out thread|failed to create|thread1 : |		thread2 : |my char driver|unloaded succesfully)' || true; }
+
+{
+    printf '<6>our thread created succesfully \n<6>out thread started now\n'
+    for v in $(seq 0 100); do
+        if [ $((v % 2)) -eq 0 ]; then printf '<6>\t\tthread2 : %d \n' $v; else printf '<6>thread1 : %d \n' $v; fi
+    done
+    printf '<6>our thread is stoped \n<6>my char driver : \n<6>unloaded succesfully\n'
+} >"$work/cycle.expected"
+for cycle in cycle1 cycle2; do
+    section $cycle | mine >"$work/$cycle"
+    diff -u "$work/cycle.expected" "$work/$cycle" >"$work/$cycle.diff" ||
+        fail "$cycle logged otherwise than expected:$(echo; head -n 20 "$work/$cycle.diff")"
+done
+
+# Unloaded right after loading, each cycle logs the start lines, then a
+# prefix of the values (possibly empty) in order, then the exit lines.
+problem=$(section quick | mine | awk '
+    function bad(why) { print "line " NR " (" $0 "): " why; exit }
+    state == "" && /^<6>our thread created succesfully $/ { state = "created"; next }
+    state == "created" && /^<6>out thread started now$/ { state = "run"; want = 0; next }
+    state == "run" && $0 == sprintf(want % 2 ? "<6>thread1 : %d " : "<6>\t\tthread2 : %d ", want) { want++; next }
+    state == "run" && /^<6>our thread is stoped $/ { state = "stopped"; next }
+    state == "stopped" && /^<6>my char driver : $/ { state = "driver"; next }
+    state == "driver" && /^<6>unloaded succesfully$/ { state = ""; cycles++; next }
+    { bad("out of place") }
+    END { if (state != "" || cycles != 20) print "saw " cycles + 0 " complete cycles of 20" }')
+[ -z "$problem" ] || fail "loading and unloading at once: $problem"
+grep -q '^@@ workers left running' "$work/console" && fail "workers still ran after the unloads"
+
+trouble=$(grep -nE 'Oops|BUG|WARNING|soft lockup|hung_task|blocked for more than|general protection|Call Trace' \
+    "$work/console" || true)
+[ -z "$trouble" ] || fail "the kernel complained:"$'\n'"$(echo "$trouble" | head -n 20)"
+
+[ $failures -eq 0 ] && echo "turnpair on $(cat "$kernel/release"), $cpus CPU(s): all checks passed"
+exit $((failures != 0))
