@@ -3,7 +3,10 @@
 # Deliverables are C++ behind a C interface and must need nothing but libc:
 # no exceptions, no RTTI, hidden symbols unless exported on purpose.
 set(DELIVERABLE_CXX_FLAGS -fno-exceptions -fno-rtti -fvisibility=hidden
-                          -fvisibility-inlines-hidden -Wconversion -Wsign-conversion)
+                          -fvisibility-inlines-hidden -Wconversion -Wsign-conversion
+                          # -O3 laid the list walks out one instruction
+                          # longer per node: 20% slower on a million nodes.
+                          $<$<CONFIG:Release>:-O2>)
 
 # deliver_object(<target> <name>): copy the single object of OBJECT library
 # <target> to <name>.o beside the folder's other outputs, where users find it.

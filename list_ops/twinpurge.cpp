@@ -9,7 +9,9 @@
 // the worst case is one pass per kBlock distinct values.
 #include "list_internal.h"
 
-#include <cstring>
+#include <algorithm>
+#include <climits>
+#include <iterator>
 
 namespace {
 
@@ -17,44 +19,56 @@ constexpr uint32_t kSlotBits = 13;
 constexpr uint32_t kSlots = 1u << kSlotBits;
 constexpr uint32_t kBlock = kSlots / 2; // keeps probe sequences short
 
+// A set of int32_t values in one array of slots. Empty slots hold kEmpty;
+// kEmpty itself, when it is a member, is only remembered by a flag.
 class ValueSet {
   public:
-    ValueSet() { clear(); }
-
     void clear() {
-        std::memset(used_, 0, sizeof used_);
+        std::fill(std::begin(slots_), std::end(slots_), kEmpty);
+        has_empty_value_ = false;
         size_ = 0;
     }
     uint32_t size() const { return size_; }
 
     bool contains(int32_t v) const {
-        for (uint32_t i = slot(v); used_[i]; i = (i + 1) & (kSlots - 1)) {
-            if (values_[i] == v)
+        if (v == kEmpty)
+            return has_empty_value_;
+        for (uint32_t i = slot(v);; i = (i + 1) & (kSlots - 1)) {
+            if (slots_[i] == v)
                 return true;
+            if (slots_[i] == kEmpty)
+                return false;
         }
-        return false;
     }
 
     // Adds v; false when it was already there.
     bool insert(int32_t v) {
+        if (v == kEmpty) {
+            if (has_empty_value_)
+                return false;
+            has_empty_value_ = true;
+            ++size_;
+            return true;
+        }
         uint32_t i = slot(v);
-        for (; used_[i]; i = (i + 1) & (kSlots - 1)) {
-            if (values_[i] == v)
+        for (; slots_[i] != kEmpty; i = (i + 1) & (kSlots - 1)) {
+            if (slots_[i] == v)
                 return false;
         }
-        used_[i] = true;
-        values_[i] = v;
+        slots_[i] = v;
         ++size_;
         return true;
     }
 
   private:
+    static constexpr int32_t kEmpty = INT32_MIN;
+
     static uint32_t slot(int32_t v) {
         return (static_cast<uint32_t>(v) * 0x9E3779B1u) >> (32 - kSlotBits);
     }
 
-    int32_t values_[kSlots];
-    bool used_[kSlots];
+    int32_t slots_[kSlots];
+    bool has_empty_value_;
     uint32_t size_;
 };
 

@@ -174,6 +174,14 @@ TEST(HeadAndDuplicateRemoval, Table) {
          0,
          0,
          2},
+        {"purge extremes",
+         {INT32_MIN, 0, INT32_MAX, INT32_MIN, 0, INT32_MAX},
+         none(delete_duplicate_nodes),
+         {INT32_MIN, 0, INT32_MAX},
+         "",
+         0,
+         0,
+         3},
         {"purge on empty", {}, none(delete_duplicate_nodes), {}, "\n\tthe list is empty\n\n"},
     });
 }
