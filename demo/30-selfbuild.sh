@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# selfbuild: prints its line, then becomes gcc building zarnik from its own
+# source, in a scratch folder holding that source.
+set -eu
+echo "== selfbuild: its line, then gcc building zarnik (build/system_calls/selfbuild)"
+bin=$PWD/build/system_calls/selfbuild
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+cp system_calls/selfbuild.cpp "$scratch"
+cd "$scratch"
+
+"$bin"
+echo "status $? (gcc's)"
+stat -c '%A %s bytes %n' zarnik
+echo "zarnik carries $(readelf -S zarnik | grep -c '\.debug_') debug sections"
