@@ -9,7 +9,8 @@ set(DELIVERABLE_CXX_FLAGS -fno-exceptions -fno-rtti -fvisibility=hidden
                           $<$<CONFIG:Release>:-O2>)
 
 # deliver_object(<target> <name>): copy the single object of OBJECT library
-# <target> to <name>.o beside the folder's other outputs, where users find it.
+# <target> to <name>.o beside the folder's other outputs, where users find it,
+# and install it into OBJECT_INSTALL_DIR when the folder sets one.
 function(deliver_object target name)
     set(out ${CMAKE_CURRENT_BINARY_DIR}/${name}.o)
     add_custom_command(
@@ -19,4 +20,7 @@ function(deliver_object target name)
         COMMAND_EXPAND_LISTS VERBATIM)
     add_custom_target(${name}_o ALL DEPENDS ${out})
     set_property(TARGET ${target} PROPERTY DELIVERED_OBJECT ${out})
+    if(DEFINED OBJECT_INSTALL_DIR)
+        install(FILES ${out} DESTINATION ${OBJECT_INSTALL_DIR})
+    endif()
 endfunction()
