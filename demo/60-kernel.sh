@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# turnpair's log and a devpoke dialogue with the qvx_device driver, from
+# Debian's Linux 5.10 booted under qemu.
+set -euo pipefail
+echo "== kernel: turnpair, then devpoke with the qvx_device driver (Linux 5.10 under qemu)"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cat >"$work/scenario.sh" <<'SCENARIO'
+echo "# insmod turnpair.ko; both workers end; rmmod turnpair; dmesg:"
+dmesg -c >/dev/null
+insmod turnpair.ko
+while grep -qxE 'vurt|mykthread2' /proc/[0-9]*/comm 2>/dev/null; do sleep 0.1; done
+rmmod turnpair
+dmesg -c | grep -vE '^(turnpair|qvx_device): (loading|module verification)' | sed 's/^/    /'
+
+echo "# insmod qvx_device.ko; devpoke, the user entering 1, 2 and 0:"
+insmod qvx_device.ko
+dmesg -c >/dev/null
+mkfifo in
+./devpoke <in >out &
+pid=$!
+exec 3>in
+for line in 1 2 0; do
+    # Each line once devpoke waits for it: it drops input read ahead.
+    until read -r nr fd rest </proc/$pid/syscall && [ "$nr $fd" = "0 0x0" ]; do sleep 0.02; done
+    echo $line >&3
+done
+exec 3>&-
+wait $pid
+sed 's/^/    /' out
+echo "# what the driver logged:"
+dmesg -c | sed 's/^/    /'
+SCENARIO
+tests/kernel_modules/vm.sh build/kernels/5.10 2 "$work/scenario.sh" "$work/console" \
+    build/kernel_modules/5.10/turnpair.ko build/kernel_modules/5.10/qvx_device.ko \
+    build/device_client/devpoke
+sed -n '/^@@ scenario begin$/,/^@@ scenario end/p' "$work/console" | sed '1d;$d'
