@@ -144,12 +144,3 @@ void ref_delete_duplicate_nodes(void) {
         }
     }
 }
-
-void ref_rotate_once_repeated(int32_t *values, int32_t rounds, int32_t length) {
-    for (int32_t r = 0; r < rounds; r++) {
-        int32_t first = values[0];
-        for (int32_t j = 0; j + 1 < length; j++)
-            values[j] = values[j + 1];
-        values[length - 1] = first;
-    }
-}

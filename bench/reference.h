@@ -1,7 +1,6 @@
-/* Plain references the benchmarks measure the deliverables against: the
- * list walks written the simplest C way, one printf per node, the quadratic
- * duplicate walk and the one-place rotation repeated. Never linked into a
- * deliverable. */
+/* Plain references the list benchmarks measure the deliverables against:
+ * the list walks written the simplest C way, one printf per node, the quadratic
+ * duplicate walk. Never linked into a deliverable. */
 #ifndef BENCH_REFERENCE_H
 #define BENCH_REFERENCE_H
 
@@ -18,7 +17,6 @@ void ref_delete_node(int32_t key);
 void ref_swap_nodes(int32_t first, int32_t second);
 void ref_display(void);
 void ref_delete_duplicate_nodes(void);
-void ref_rotate_once_repeated(int32_t *values, int32_t rounds, int32_t length);
 
 #ifdef __cplusplus
 }
