@@ -57,7 +57,8 @@ dialogue() {
     shift 2
     driver "$mode"
     rm -f in && mkfifo in
-    ./devpoke <in >out 2>err &
+    # Limited output: a devpoke looping on at end of input fills no disk.
+    (ulimit -f 1000 && exec ./devpoke <in >out 2>err) &
     pid=$!
     exec 3>in
     for line; do
