@@ -61,14 +61,14 @@ trap 'rm -rf "$root" "$root.img"' EXIT
 raw=$transcript.raw
 rm -f "$raw"
 status=0
-timeout "${VM_TIMEOUT:-180}" qemu-system-x86_64 -accel tcg -m 256 -smp "$cpus" \
+timeout "${VM_TIMEOUT:-120}" qemu-system-x86_64 -accel tcg -m 256 -smp "$cpus" \
     -kernel "$kernel/vmlinuz" -initrd "$root.img" \
     -append "console=ttyS0 loglevel=3 printk.time=0 panic=-1" \
     -display none -serial file:"$raw" -no-reboot </dev/null || status=$?
 tr -d '\r' <"$raw" >"$transcript"
 rm -f "$raw"
 if ! grep -q '^@@ scenario end' "$transcript"; then
-    [ $status -eq 124 ] && echo "vm.sh: the VM did not finish within ${VM_TIMEOUT:-180} s" >&2
+    [ $status -eq 124 ] && echo "vm.sh: the VM did not finish within ${VM_TIMEOUT:-120} s" >&2
     echo "vm.sh: the scenario did not run to its end (qemu status $status); the console's last lines:" >&2
     tail -n 30 "$transcript" >&2
     exit 1
