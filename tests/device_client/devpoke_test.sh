@@ -30,6 +30,8 @@ expected() {
         printf '@@ case %s\n%s' $name "$opening$menu$closing$ok"
         printf 'qvx_device: release\n'
     done
+    printf '@@ case junk-repeats\n%s' "$opening$menu$reading"$'Value is 0\n'"$menu$reading"$'Value is 0\n'"$menu$closing$ok"
+    printf 'qvx_device: read 0\nqvx_device: read 0\nqvx_device: release\n'
     printf '@@ case refused-read\n%s' "$opening$menu$reading$menu$closing"
     printf '@@ stderr\ndevpoke: the driver refused the read: Operation not permitted\n@@ status 0\n'
     printf '@@ driver\nqvx_device: read refused\nqvx_device: release\n'
@@ -78,6 +80,7 @@ dialogue burst-then-end plain '1\n2\n0\n'
 dialogue aliases-1 plain '4294967297\n'
 dialogue aliases-2 plain '-4294967294\n'
 dialogue junk-first plain 'x\n'
+dialogue junk-repeats plain '2\n' 'x\n' '0\n'
 dialogue refused-read refuse_reads '2\n' '0\n'
 dialogue no-driver absent
 SCRIPT
