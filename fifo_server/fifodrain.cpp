@@ -78,6 +78,12 @@ int copy(int fd) {
 } // namespace
 
 int main() {
+    // With descriptor 1 closed, the FIFO would be opened as descriptor 1 and
+    // an existing one would get its own data fed back into it forever.
+    if (fcntl(STDOUT_FILENO, F_GETFD) < 0) {
+        std::fprintf(stderr, "fifodrain: standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
     int fd = open_retrying(fifo_path, O_RDWR);
     if (fd < 0) {
         int open_error = errno;

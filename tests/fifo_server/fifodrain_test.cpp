@@ -346,6 +346,12 @@ TEST(FifodrainFailures, Table) {
              o.out = "/dev/full";
          },
          "", 1, ENOSPC},
+        {"standard output closed",
+         [](const Scratch &s, Options &o) {
+             mkfifo(s.fifo().c_str(), 0644);
+             o.in_child = [](const Scratch &) { close(STDOUT_FILENO); };
+         },
+         "", 1, EBADF},
         {"interrupted reads are retried",
          [&](const Scratch &s, Options &o) {
              with_text(s);
