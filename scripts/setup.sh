@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev         # tests and benchmarks
     strace util-linux                                  # program tests
     qemu-system-x86 busybox-static cpio ca-certificates # kernel tests in a VM
-    groff-base mandoc                                  # manual pages
+    groff-base mandoc clang-format git                 # manual pages, lint
 )
 
 missing=()
