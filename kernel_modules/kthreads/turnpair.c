@@ -27,18 +27,23 @@ static struct task_struct *thr2;
 static int a = 1;
 
 /*
- * Workers yield between tries: with voluntary preemption a worker waiting
- * for its turn would otherwise keep the only CPU of a one-CPU machine.
+ * One worker's loop: advance mglb whenever its parity is `odd`, logging the
+ * value seen. Workers yield between tries: with voluntary preemption a
+ * worker waiting for its turn would otherwise keep the only CPU of a one-CPU
+ * machine.
  */
-static int mykthread(void *ptr)
+static int take_turns(int odd)
 {
 	while (READ_ONCE(mglb) <= 100 && !kthread_should_stop()) {
 		spin_lock(&spnvar);
-		if (mglb <= 100 && (mglb & 1)) {
+		if (mglb <= 100 && (mglb & 1) == odd) {
 			int v = mglb;
 
 			mglb = v + 1;
-			printk(KERN_INFO "thread1 : %d \n", v);
+			if (odd)
+				printk(KERN_INFO "thread1 : %d \n", v);
+			else
+				printk(KERN_INFO "\t\tthread2 : %d \n", v);
 		}
 		spin_unlock(&spnvar);
 		cond_resched();
@@ -46,20 +51,14 @@ static int mykthread(void *ptr)
 	return 0;
 }
 
+static int mykthread(void *ptr)
+{
+	return take_turns(1);
+}
+
 static int mykthread2(void *ptr)
 {
-	while (READ_ONCE(mglb) <= 100 && !kthread_should_stop()) {
-		spin_lock(&spnvar);
-		if (mglb <= 100 && !(mglb & 1)) {
-			int v = mglb;
-
-			mglb = v + 1;
-			printk(KERN_INFO "\t\tthread2 : %d \n", v);
-		}
-		spin_unlock(&spnvar);
-		cond_resched();
-	}
-	return 0;
+	return take_turns(0);
 }
 
 static int __init mychar_driver(void)
