@@ -121,8 +121,8 @@ absent)
         <(cat "$work/out"; echo "@@ $(cat "$work/err")"; echo "@@ status $status") && echo "as expected"
     ;;
 abi)
-    needed=$(readelf -d "$2" | awk '/NEEDED/ {print $5}')
-    [ "$needed" = "[libc.so.6]" ] || { echo "devpoke needs $needed, want libc.so.6 alone"; exit 1; }
+    . "$here/../checks.sh"
+    [ "$(needed "$2")" = "[libc.so.6] " ] || { echo "devpoke needs $(needed "$2"), want libc.so.6 alone"; exit 1; }
     runtime=$(nm -u "$2" | grep -v '@GLIBC' | grep -E ' (_Z|__cxa|__gxx|_Unwind)' || true)
     [ -z "$runtime" ] || { echo "devpoke needs the C++ runtime: $runtime"; exit 1; }
     echo '#include "qvx_device.h"' >"$work/use.c"

@@ -5,14 +5,9 @@
 #   objects_test.sh <folder with cyclar.o and main.o> <folder with their sources>
 set -u
 out=$(realpath "$1") src=$(realpath "$2")
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-same() { # same <what> <got> <want>
-    [ "$2" = "$3" ] || fail "$1: got [$2], want [$3]"
-}
+. "$(dirname "$0")/../checks.sh"
 strong() { nm -g --defined-only "$1" | awk '$2 ~ /[TDBR]/ {print $3}' | tr '\n' ' '; }
 undefined() { nm -u "$1" | awk '{print $2}' | sed 's/@.*//' | sort | tr '\n' ' '; }
-needed() { readelf -d "$1" | awk '/NEEDED/ {print $5}' | tr '\n' ' '; }
 
 for pair in cyclar:cyclar main:main; do
     obj=$out/${pair%%:*}.o
@@ -63,5 +58,4 @@ else
     fail "gcc cannot build a C program with cyclar.o"
 fi
 
-[ "$failures" -eq 0 ] && echo "all checks passed"
-exit $((failures != 0))
+finish

@@ -30,8 +30,7 @@ SCENARIO
 
 "$here/vm.sh" "$kernel" "$cpus" "$work/scenario.sh" "$work/console" "$module"
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+. "$(dirname "$0")/../checks.sh"
 section() { sed -n "/^@@ begin $1\$/,/^@@ end $1\$/p" "$work/console" | sed '1d;$d'; }
 # The module's lines, whatever level they carry; the kernel's own may come in
 # between.
@@ -69,5 +68,4 @@ trouble=$(grep -nE 'Oops|BUG|WARNING|soft lockup|hung_task|blocked for more than
     "$work/console" || true)
 [ -z "$trouble" ] || fail "the kernel complained:"$'\n'"$(echo "$trouble" | head -n 20)"
 
-[ $failures -eq 0 ] && echo "turnpair on $(cat "$kernel/release"), $cpus CPU(s): all checks passed"
-exit $((failures != 0))
+finish "turnpair on $(cat "$kernel/release"), $cpus CPU(s): all checks passed"

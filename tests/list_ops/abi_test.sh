@@ -5,11 +5,7 @@
 #   abi_test.sh <folder with liblistcore.so and the .o files> <folder with listcore.h>
 set -u
 out=$1 include=$2
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-same() { # same <what> <got> <want>
-    [ "$2" = "$3" ] || fail "$1: got [$(echo $2)], want [$(echo $3)]"
-}
+. "$(dirname "$0")/../checks.sh"
 defined() { nm -g --defined-only "$@" | awk '{print $3}' | sort | tr '\n' ' '; }
 undefined() { nm -u "$@" | awk '{print $2}' | sed 's/@.*//' | sort; }
 
@@ -17,7 +13,7 @@ lib=$out/liblistcore.so
 same "exports of liblistcore.so" "$(nm -D --defined-only "$lib" | awk '{print $3}' | sort | tr '\n' ' ')" \
     "create_list delete_node display swap_nodes "
 undefined -D "$lib" | grep -qx head || fail "liblistcore.so must leave head undefined"
-same "libraries liblistcore.so needs" "$(readelf -d "$lib" | awk '/NEEDED/ {print $5}')" "[libc.so.6]"
+same "libraries liblistcore.so needs" "$(needed "$lib")" "[libc.so.6] "
 readelf -d "$lib" | grep -q SONAME && fail "liblistcore.so must carry no SONAME"
 
 for pair in prequill:add_before_node postquill:add_after_node twinpurge:delete_duplicate_nodes \
@@ -37,5 +33,4 @@ gcc -std=c11 -Wall -Wextra -Werror -pedantic -I"$include" -c "$scratch/use.c" -o
 g++ -std=c++20 -Wall -Wextra -Werror -pedantic -I"$include" -x c++ -c "$scratch/use.c" \
     -o "$scratch/cxx.o" || fail "listcore.h does not compile as C++"
 
-[ "$failures" -eq 0 ] && echo "all checks passed"
-exit $((failures != 0))
+finish

@@ -5,11 +5,7 @@
 #   selfbuild_test.sh <selfbuild program> <selfbuild.cpp>
 set -u
 bin=$(realpath "$1") source=$(realpath "$2")
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-same() { # same <what> <got> <want>
-    [ "$2" = "$3" ] || fail "$1: got [$2], want [$3]"
-}
+. "$(dirname "$0")/../checks.sh"
 line=$'the c : -20 \n'
 
 scratch=$(mktemp -d)
@@ -61,7 +57,6 @@ compiler missing|:|127|No such file or directory
 compiler not executable|: >/usr/bin/gcc|126|Permission denied
 EOF
 
-same "libraries selfbuild needs" "$(readelf -d "$bin" | awk '/NEEDED/ {print $5}')" "[libc.so.6]"
+same "libraries selfbuild needs" "$(needed "$bin")" "[libc.so.6] "
 
-[ "$failures" -eq 0 ] && echo "all checks passed"
-exit $((failures != 0))
+finish
