@@ -52,7 +52,7 @@ cd /root
 echo "@@ scenario begin"
 sh ./scenario.sh
 echo "@@ scenario end $?"
-poweroff -f
+reboot -f
 INIT
 chmod +x "$root/init" "$root/bin/busybox"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$root.img"
