@@ -1,80 +1,184 @@
 #!/usr/bin/env bash
-# Fetches one of Debian's x86-64 kernels with its headers and module build
-# files into a cache folder, for building the kernel modules against it and
-# booting it under qemu. The machine's apt setup is left alone: a private apt
-# configuration lives beside the cache.
+# Fetches Debian's x86-64 kernels with their headers into a cache, for
+# building the kernel modules against them and booting them under qemu. The
+# archive is the one this machine's apt configuration names; the machine's
+# apt setup is left alone (a private configuration lives beside the cache).
 #
-#   scripts/kernels.sh <series> <cache>     series 5.10 (bullseye) or 6.1 (bookworm)
+#   scripts/kernels.sh <series> [cache]    fetch one series, unless cached
+#   scripts/kernels.sh --refresh [cache]   fetch again every cached series
+#                                          whose Debian kernel has changed
 #
-# Leaves in <cache>/<series>/:
-#   vmlinuz   the kernel image
-#   kdir      the headers tree to build modules against (make -C kdir M=...)
-#   release   the kernel release, e.g. 5.10.0-46-amd64
-#   make.env  extra make arguments the tree needs (CC=gcc for 5.10)
-# Runs again only when the cache is incomplete; concurrent runs wait for each
-# other.
+# Series: 5.10 (Debian 11), 6.1 (Debian 12), 6.12 (Debian 13) and unstable
+# (whatever Debian unstable ships at fetch time). The cache is $KERNEL_CACHE,
+# else ${XDG_CACHE_HOME:-$HOME/.cache}/qvx/kernels. Each series gets a folder:
+#   vmlinuz    the kernel image
+#   release    the kernel release, e.g. 6.12.118+deb13-amd64
+#   compiler   the compiler that built the kernel (CONFIG_CC_VERSION_TEXT)
+#   kdir       the headers tree to build modules against
+#   buildroot  present when that compiler is not this machine's: a root of
+#              the kernel's own Debian release holding it and the headers;
+#              kdir's path is then the same inside the root
+#   debs/      the headers packages, for installing them elsewhere
+#   unavailable  present, with the reason, when no build root can be made here
+# Concurrent runs wait for each other; a finished folder is reused.
 set -euo pipefail
-
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/debian.sh"
 die() { echo "kernels.sh: $*" >&2; exit 1; }
-[ $# -eq 2 ] || die "usage: kernels.sh <5.10|6.1> <cache folder>"
-series=$1
-case $series in
-5.10) suite=bullseye make_env="CC=gcc" ;; # its headers ask for gcc-10, which bookworm lacks
-6.1) suite=bookworm make_env="" ;;
-*) die "unknown kernel series '$series' (known: 5.10, 6.1)" ;;
+
+suite_of() {
+    case $1 in
+    5.10) echo bullseye ;;
+    6.1) echo bookworm ;;
+    6.12) echo trixie ;;
+    unstable) echo sid ;;
+    *) die "unknown kernel series '$1' (known: 5.10, 6.1, 6.12, unstable)" ;;
+    esac
+}
+
+# The release that the series' linux-image-amd64 points to; apt_opts set.
+current_release() {
+    apt-cache "${apt_opts[@]}" depends linux-image-amd64 |
+        sed -n 's/^ *Depends: linux-image-\([0-9][^ ]*-amd64\)$/\1/p' | sed -n 1p
+}
+
+# The names of a package's direct dependencies.
+depends_of() {
+    apt-cache "${apt_opts[@]}" depends "$1" | sed -n 's/^ *|\{0,1\}Depends: \([^ <]*\).*/\1/p'
+}
+
+# fetch <series> <folder>: fills the folder (which is locked and empty).
+fetch() {
+    local series=$1 dir=$2 suite release start=$SECONDS
+    suite=$(suite_of "$series")
+    private_apt "$dir/apt" "$suite" || die "reading Debian $suite's package lists failed"
+    release=$(current_release)
+    [ -n "$release" ] || die "cannot tell the kernel release from $suite's linux-image-amd64"
+
+    # The headers with the packages they are made of (common headers, kbuild,
+    # base files), read from their dependencies rather than guessed. Since
+    # Debian 14 the image package is empty and depends on linux-binary.
+    local headers=(linux-headers-"$release") image
+    headers+=($(depends_of linux-headers-"$release" | grep -E '^linux-(headers|kbuild|base)-[0-9]'))
+    image=linux-image-$release
+    ! depends_of "$image" | grep -qxF "linux-binary-$release" || image=linux-binary-$release
+    mkdir -p "$dir/debs" "$dir/image"
+    (cd "$dir/debs" && apt-get "${apt_opts[@]}" -qq download "${headers[@]}" "$image") ||
+        die "downloading the $series kernel packages failed"
+    # The image alone, not the modules that come with it.
+    dpkg-deb --fsys-tarfile "$dir/debs/${image}_"*.deb |
+        tar -x -C "$dir/image" --wildcards --no-anchored 'vmlinuz*'
+    rm "$dir/debs/${image}_"*.deb
+    local vmlinuz
+    vmlinuz=$(find "$dir/image" -type f -name 'vmlinuz*' | sed -n 1p)
+    [ -n "$vmlinuz" ] || die "no kernel image in $image"
+    mv "$vmlinuz" "$dir/vmlinuz"
+    rm -rf "$dir/image"
+
+    # The compiler the kernel was built with, e.g. "gcc-14 (Debian 14.2.0-19) 14.2.0"
+    # or "x86_64-linux-gnu-gcc-16 (...)": used directly where this machine has
+    # it, else in a root of the kernel's own release.
+    local cc_text cc
+    cc_text=$(dpkg-deb --fsys-tarfile "$dir/debs/linux-headers-${release}_"*.deb |
+        tar -x -O "./usr/src/linux-headers-$release/.config" |
+        sed -n 's/^CONFIG_CC_VERSION_TEXT="\(.*\)"$/\1/p')
+    cc=${cc_text%% *}
+    [[ $cc =~ gcc-[0-9]+$ ]] || die "the $series kernel was built with '$cc_text', not a gcc this script knows"
+    echo "$cc_text" >"$dir/compiler"
+    local place="this machine's $cc"
+    if ! command -v "$cc" >/dev/null; then
+        local why
+        why=$(bash "$here/buildroot.sh" check)
+        if [ -n "$why" ]; then
+            echo "$why" >"$dir/unavailable"
+            echo "kernels.sh: warning: no $suite root with $cc can be made here, so the modules will not be built for $series: $why" >&2
+        else
+            bash "$here/buildroot.sh" make "$dir/root" "$suite" "gcc-${cc##*gcc-}" make libc6-dev dwarves bc kmod ||
+                die "making a $suite root with $cc failed"
+            ln -sfn root "$dir/buildroot"
+            place="$cc in a $suite root"
+        fi
+    fi
+    if [ ! -f "$dir/unavailable" ]; then
+        local used
+        used=$(if [ -e "$dir/buildroot" ]; then bash "$here/buildroot.sh" run "$dir/root" "$cc" --version
+               else "$cc" --version; fi | sed -n 1p)
+        [ "$used" = "$cc_text" ] ||
+            echo "kernels.sh: warning: the $series kernel was built by $cc_text, its modules will be by $used" >&2
+    fi
+    mkdir -p "$dir/root"
+    for deb in "$dir"/debs/*.deb; do
+        dpkg-deb -x "$deb" "$dir/root"
+    done
+    local kdir=root/usr/src/linux-headers-$release
+    [ -f "$dir/$kdir/Makefile" ] || die "no headers tree in $dir/$kdir"
+    if [ ! -e "$dir/buildroot" ]; then
+        # Outside a root, the headers' top Makefile must find the common tree
+        # where it was unpacked: beside it (make -C runs in the tree).
+        sed -i "s|/usr/src/linux-headers-|../linux-headers-|" "$dir/$kdir/Makefile"
+    fi
+    ln -sfn "$kdir" "$dir/kdir"
+    echo "$release" >"$dir/release"
+    rm -rf "$dir/apt"
+    touch "$dir/.complete"
+    echo "kernel $series: $release, built with $place; $(du -sh "$dir" | cut -f1) in $((SECONDS - start)) s"
+}
+
+# get <series> <cache>: the series' folder, fetched unless it is complete.
+get() {
+    local series=$1 dir
+    suite_of "$series" >/dev/null
+    mkdir -p "$2/$series"
+    dir=$(cd "$2/$series" && pwd)
+    exec 9>"$dir/.lock"
+    flock 9
+    [ -f "$dir/.complete" ] && return
+    find "$dir" -mindepth 1 -maxdepth 1 ! -name .lock -exec rm -rf {} +
+    (fetch "$series" "$dir") 2>"$dir/.log" || {
+        echo "kernels.sh: fetching the $series kernel failed; the end of $dir/.log:" >&2
+        tail -n 20 "$dir/.log" >&2
+        exit 1
+    }
+    grep '^kernels.sh: warning' "$dir/.log" >&2 || true
+}
+
+# refresh <cache>: every cached series whose release is no longer Debian's
+# current one is fetched anew, into a fresh folder that replaces the old one
+# once it is complete.
+refresh() {
+    local cache=$1 dir series now
+    for dir in "$cache"/*/; do
+        dir=${dir%/}
+        series=$(basename "$dir")
+        [ -f "$dir/release" ] && suite_of "$series" >/dev/null 2>&1 || continue
+        private_apt "$cache/.refresh-apt" "$(suite_of "$series")" || die "reading Debian's package lists failed"
+        now=$(current_release)
+        if [ "$now" = "$(cat "$dir/release")" ] && [ ! -f "$dir/unavailable" ]; then
+            echo "kernel $series: $now is current"
+            continue
+        fi
+        rm -rf "$cache/.new"
+        (get "$series" "$cache/.new") || exit 1
+        exec 9>"$dir/.lock"
+        flock 9
+        rm -rf "$dir.old"
+        mv "$dir" "$dir.old" && mv "$cache/.new/$series" "$dir" && rm -rf "$dir.old" "$cache/.new"
+        exec 9>&-
+    done
+    rm -rf "$cache/.refresh-apt"
+}
+
+default_cache=${KERNEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qvx/kernels}
+case ${1:-} in
+--refresh)
+    [ $# -le 2 ] || die "usage: kernels.sh --refresh [cache]"
+    refresh "${2:-$default_cache}"
+    ;;
+"" | -*)
+    die "usage: kernels.sh <5.10|6.1|6.12|unstable> [cache] | --refresh [cache]"
+    ;;
+*)
+    [ $# -le 2 ] || die "usage: kernels.sh <series> [cache]"
+    get "$1" "${2:-$default_cache}"
+    ;;
 esac
-mkdir -p "$2/$series"
-dir=$(cd "$2/$series" && pwd)
-
-exec 9>"$dir/.lock"
-flock 9
-if [ -f "$dir/.complete" ]; then
-    echo "kernel $series: $(cat "$dir/release") already in $dir"
-    exit 0
-fi
-for tool in apt-get apt-cache dpkg-deb; do
-    command -v $tool >/dev/null || die "$tool is missing (Debian's apt and dpkg are needed)"
-done
-
-apt=$dir/apt
-rm -rf "$apt" "$dir/debs" "$dir/root"
-mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$dir/debs" "$dir/root"
-: >"$apt/status"
-cat >"$apt/sources.list" <<EOF
-deb http://deb.debian.org/debian $suite main
-deb http://deb.debian.org/debian-security $suite-security main
-EOF
-opts=(-o Dir::Etc::sourcelist="$apt/sources.list" -o Dir::Etc::sourceparts=/nonexistent
-      -o Dir::State::lists="$apt/lists" -o Dir::Cache="$apt/cache"
-      -o Dir::State::status="$apt/status" -o APT::Sandbox::User=root)
-
-echo "kernel $series: reading Debian $suite's package lists"
-apt-get "${opts[@]}" -qq update || die "apt-get update for $suite failed"
-release=$(apt-cache "${opts[@]}" depends linux-image-amd64 |
-    sed -n 's/^ *Depends: linux-image-\([0-9][^ ]*-amd64\)$/\1/p' | head -n1)
-[ -n "$release" ] || die "cannot tell the kernel release from $suite's linux-image-amd64"
-abi=${release%-amd64}
-packages=(linux-image-"$release" linux-headers-"$release" linux-headers-"$abi"-common
-          linux-kbuild-"$series")
-
-echo "kernel $series: downloading ${packages[*]}"
-(cd "$dir/debs" && apt-get "${opts[@]}" -qq download "${packages[@]}") ||
-    die "downloading the $series kernel packages failed"
-for deb in "$dir"/debs/*.deb; do
-    dpkg-deb -x "$deb" "$dir/root"
-done
-# The kernel's own modules are not needed for booting it with an initramfs.
-rm -rf "$dir/root/lib/modules"
-
-kdir=$dir/root/usr/src/linux-headers-$release
-[ -f "$kdir/Makefile" ] || die "no headers tree in $kdir"
-# The headers' top Makefile names the common tree by its installed path.
-sed -i "s|/usr/src/linux-headers-$abi-common|$dir/root/usr/src/linux-headers-$abi-common|g" \
-    "$kdir/Makefile"
-ln -sfn "root/boot/vmlinuz-$release" "$dir/vmlinuz"
-ln -sfn "root/usr/src/linux-headers-$release" "$dir/kdir"
-echo "$release" >"$dir/release"
-echo "$make_env" >"$dir/make.env"
-rm -rf "$dir/debs" "$apt"
-touch "$dir/.complete"
-echo "kernel $series: $release ready in $dir"

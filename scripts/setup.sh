@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev         # tests and benchmarks
     strace util-linux                                  # program tests
     qemu-system-x86 busybox-static cpio ca-certificates # kernel tests in a VM
+    mmdebstrap uidmap                                  # build roots for other kernels' compilers
     groff-base mandoc clang-format git                 # manual pages, lint
 )
 

@@ -8,7 +8,9 @@
 # and libraries along. The transcript has the console's lines without their
 # carriage returns; the scenario's own output is between the markers
 # "@@ scenario begin" and "@@ scenario end <status>".
-# Ends with 0 when the scenario ran to its end (whatever its status).
+# Ends with 0 when the scenario ran to its end (whatever its status), and
+# with 77 (skipped) when a module to load could not be built for the kernel
+# where the suite runs (the kernel folder says why).
 set -euo pipefail
 
 die() { echo "vm.sh: $*" >&2; exit 1; }
@@ -32,6 +34,10 @@ mkdir -p "$root"/{bin,dev,proc,sys,tmp,root}
 cp "$busybox" "$root/bin/busybox"
 cp "$scenario" "$root/root/scenario.sh"
 for f in "$@"; do
+    if [ ! -f "$f" ] && [ -f "$kernel/unavailable" ]; then
+        echo "SKIP: $(basename "$f") was not built for $(cat "$kernel/release"): $(cat "$kernel/unavailable")"
+        exit 77
+    fi
     [ -f "$f" ] || die "missing file for the VM: $f"
     cp "$f" "$root/root/"
     # A dynamically linked program needs its loader and libraries.

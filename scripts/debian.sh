@@ -1,0 +1,85 @@
+# Debian's archive as this machine's own apt configuration names it, so that
+# the project works behind any mirror and names no host itself; and a private
+# apt configuration for reading other releases' packages without touching the
+# machine's. Sourced by the scripts that fetch kernels and make build roots.
+#
+#   debian_archive [security]   the URI of Debian's archive (or of its security
+#                               archive), from /etc/apt/sources.list.d/*.sources
+#                               or /etc/apt/sources.list; empty when none
+#   debian_sources <suite>      sources.list lines for <suite> and, where Debian
+#                               has one, its -security suite
+#   private_apt <dir> <suite>   an apt configuration of its own in <dir> for
+#                               <suite>, read afresh; fills the array apt_opts
+#                               for apt-get and apt-cache
+
+# Suites of Debian's own: codenames and aliases, with their update suites.
+debian_suite='^(buster|bullseye|bookworm|trixie|forky|duke|sid|experimental|oldoldstable|oldstable|stable|testing|unstable)([-/].*)?$'
+
+debian_archive() {
+    local want=${1:-main}
+    {
+        # deb822 stanzas: every field of one stanza on one line, tab-separated.
+        for f in /etc/apt/sources.list.d/*.sources; do
+            [ -r "$f" ] || continue
+            awk -v RS= '{ gsub(/\n[ \t]+/, " "); gsub(/\n/, "\t"); print }' "$f" |
+                awk -F'\t' '{
+                    types = uris = suites = ""; enabled = "yes"
+                    for (i = 1; i <= NF; i++) {
+                        split($i, kv, ":[ \t]*")
+                        key = tolower(kv[1]); value = substr($i, length(kv[1]) + 2)
+                        sub(/^[ \t]+/, "", value)
+                        if (key == "types") types = value
+                        else if (key == "uris") uris = value
+                        else if (key == "suites") suites = value
+                        else if (key == "enabled") enabled = tolower(value)
+                    }
+                    if (enabled == "no" || (" " types " ") !~ / deb /) next
+                    n = split(uris, u, " ")
+                    m = split(suites, s, " ")
+                    for (i = 1; i <= n; i++) for (j = 1; j <= m; j++) print u[i], s[j]
+                }'
+        done
+        # One-line format: deb [options] URI suite components...
+        if [ -r /etc/apt/sources.list ]; then
+            sed -e 's/#.*//' -e 's/\[[^]]*\]//' /etc/apt/sources.list | awk '$1 == "deb" { print $2, $3 }'
+        fi
+    } | while read -r uri suite; do
+        [[ $suite =~ $debian_suite ]] || continue
+        case $want:$suite in
+        security:*-security* | security:*/updates) echo "${uri%/}" ;;
+        main:*-security* | main:*/updates) ;;
+        main:*) echo "${uri%/}" ;;
+        esac
+    done | sed -n 1p
+}
+
+debian_sources() {
+    local suite=$1 archive security
+    archive=$(debian_archive)
+    [ -n "$archive" ] || {
+        echo "debian.sh: this machine's apt configuration names no Debian archive" >&2
+        return 1
+    }
+    echo "deb $archive $suite main"
+    security=$(debian_archive security)
+    case $suite in
+    sid | unstable | experimental) ;;
+    *) [ -z "$security" ] || echo "deb $security $suite-security main" ;;
+    esac
+}
+
+private_apt() {
+    local dir=$1 suite=$2
+    rm -rf "$dir"
+    mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial"
+    : >"$dir/status"
+    debian_sources "$suite" >"$dir/sources.list" || return 1
+    # The empty status keeps the machine's installed packages from masking
+    # other releases' versions. Some mirrors serve an old suite's Release file
+    # past its Valid-Until date: accepted for these private reads only.
+    apt_opts=(-o Dir::Etc::sourcelist="$dir/sources.list" -o Dir::Etc::sourceparts=/nonexistent
+              -o Dir::State::lists="$dir/lists" -o Dir::Cache="$dir/cache"
+              -o Dir::State::status="$dir/status" -o APT::Sandbox::User="$(id -un)"
+              -o Acquire::Check-Valid-Until=false)
+    apt-get "${apt_opts[@]}" -qq update
+}
