@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # turnpair's log and a devpoke dialogue with the qvx_device driver, from
-# Debian's Linux 5.10 booted under qemu.
+# Debian's Linux 5.10 booted under qemu, and the kernels they are built for.
 set -euo pipefail
 echo "== kernel: turnpair, then devpoke with the qvx_device driver (Linux 5.10 under qemu)"
 work=$(mktemp -d)
@@ -31,7 +31,14 @@ sed 's/^/    /' out
 echo "# what the driver logged:"
 dmesg -c | sed 's/^/    /'
 SCENARIO
-tests/kernel_modules/vm.sh build/kernels/5.10 2 "$work/scenario.sh" "$work/console" \
+cache=$(sed -n 's/^KERNEL_CACHE:PATH=//p' build/CMakeCache.txt)
+tests/kernel_modules/vm.sh "$cache/5.10" 2 "$work/scenario.sh" "$work/console" \
     build/kernel_modules/5.10/turnpair.ko build/kernel_modules/5.10/qvx_device.ko \
     build/device_client/devpoke
 sed -n '/^@@ scenario begin$/,/^@@ scenario end/p' "$work/console" | sed '1d;$d'
+echo "# both modules are built, each by its kernel's own compiler, for:"
+for ko in build/kernel_modules/*/turnpair.ko; do
+    series=$(basename "$(dirname "$ko")")
+    [ -f "$cache/$series/release" ] || continue
+    printf '    %-9s %s, %s\n' "$series" "$(cat "$cache/$series/release")" "$(cut -d' ' -f1 "$cache/$series/compiler")"
+done
