@@ -91,6 +91,7 @@ fetch() {
         why=$(bash "$here/buildroot.sh" check)
         if [ -n "$why" ]; then
             echo "$why" >"$dir/unavailable"
+            place="$cc, which cannot run here"
             echo "kernels.sh: warning: no $suite root with $cc can be made here, so the modules will not be built for $series: $why" >&2
         else
             bash "$here/buildroot.sh" make "$dir/root" "$suite" "gcc-${cc##*gcc-}" make libc6-dev dwarves bc kmod ||
