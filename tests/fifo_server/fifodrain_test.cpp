@@ -17,10 +17,8 @@
 #include <optional>
 #include <poll.h>
 #include <random>
-#include <sched.h>
 #include <sstream>
 #include <string>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -63,6 +61,7 @@ struct Scratch {
         dir = name;
     }
     ~Scratch() {
+        chmod(dir.c_str(), 0700); // a case may have taken the write permission away
         nftw(
             dir.c_str(), [](const char *p, const struct stat *, int, FTW *) { return remove(p); },
             16, FTW_DEPTH | FTW_PHYS);
@@ -76,6 +75,9 @@ struct Options {
     mode_t umask = 022;
     std::string out; // standard output; a file in the folder by default
     std::function<void(const Scratch &)> in_child; // last preparation, in the child
+    // Run under the prefix first: where it fails, the case cannot be arranged
+    // here and is skipped.
+    std::vector<std::string> probe{"/bin/true"};
 };
 
 // One run of fifodrain in the scratch folder.
@@ -292,16 +294,33 @@ TEST(FifodrainRegularFile, CopiesTheFileAndEnds) {
     }
 }
 
-// The file is opened before the namespace work, so it stays writable.
-void read_only_folder(const Scratch &s) {
-    const char *d = s.dir.c_str();
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
-        mount(d, d, nullptr, MS_BIND, nullptr) ||
-        mount(nullptr, d, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr)) {
-        std::fprintf(stderr, "cannot make %s read-only (needs root): %s\n", d,
-                     std::strerror(errno));
-        _exit(253);
-    }
+// A folder nothing can be created in: no write permission (the output files
+// made beforehand) and, for a process that passes that check all the same
+// (root), the capability that lets it dropped for the program.
+void unwritable_folder(const Scratch &s, Options &o) {
+    spill(s / "out", "");
+    spill(s / "err", "");
+    chmod(s.dir.c_str(), 0555);
+    if (faccessat(AT_FDCWD, s.dir.c_str(), W_OK, AT_EACCESS) == 0)
+        o.prefix = {"/usr/bin/setpriv", "--bounding-set", "-dac_override", "--inh-caps",
+                    "-dac_override"};
+    o.probe = {"/usr/bin/test", "!", "-w", s.dir};
+}
+
+// Runs the command; empty when it succeeds, else the command and what it
+// printed.
+std::string fails(const std::vector<std::string> &command) {
+    std::string line;
+    for (const std::string &arg : command)
+        line += "'" + arg + "' ";
+    FILE *p = popen((line + "2>&1").c_str(), "r");
+    if (p == nullptr)
+        return "popen: " + std::string(std::strerror(errno));
+    std::string printed;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p))
+        printed += buf;
+    return pclose(p) == 0 ? "" : line + "fails here\n" + printed;
 }
 
 TEST(FifodrainFailures, Table) {
@@ -326,9 +345,8 @@ TEST(FifodrainFailures, Table) {
     } cases[] = {
         {"directory in the way", [](const Scratch &s, Options &) { mkdir(s.fifo().c_str(), 0755); },
          "failed to create the fifo file \n", 1, EEXIST},
-        {"folder where nothing can be created",
-         [](const Scratch &, Options &o) { o.in_child = read_only_folder; },
-         "failed to create the fifo file \n", 1, EROFS},
+        {"folder where nothing can be created", unwritable_folder,
+         "failed to create the fifo file \n", 1, EACCES},
         {"created FIFO cannot be opened",
          [&](const Scratch &, Options &o) {
              o.prefix = strace("fifofile", "openat:error=EMFILE:when=2");
@@ -365,11 +383,18 @@ TEST(FifodrainFailures, Table) {
          },
          text, 0, 0},
     };
+    std::string skipped;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         Scratch s;
         Options options;
         c.arrange(s, options);
+        std::vector<std::string> probe = options.prefix;
+        probe.insert(probe.end(), options.probe.begin(), options.probe.end());
+        if (std::string why = fails(probe); !why.empty()) {
+            skipped += std::string(c.what) + ": " + why;
+            continue;
+        }
         Drain drain(s, options);
         EXPECT_TRUE(exited(drain.wait(), c.status)) << drain.err();
         if (options.out.empty()) {
@@ -381,6 +406,8 @@ TEST(FifodrainFailures, Table) {
             EXPECT_NE(drain.err().find(std::strerror(c.error)), std::string::npos) << drain.err();
         }
     }
+    if (!skipped.empty())
+        GTEST_SKIP() << "cannot run here:\n" << skipped;
 }
 
 TEST(FifodrainCreated, LargeStreamInOddPiecesArrivesByteForByte) {
