@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # selfbuild as a user runs it: in a scratch folder holding its source, through
-# a pipe, under strace, and with /usr/bin/gcc missing or not executable in a
-# private mount namespace (needs root, as the tests are run).
+# a pipe, under strace, and with /usr/bin/gcc missing or not executable (strace
+# makes its execve fail).
 #   selfbuild_test.sh <selfbuild program> <selfbuild.cpp>
 set -u
 bin=$(realpath "$1") source=$(realpath "$2")
@@ -27,6 +27,11 @@ else
     fail "no zarnik built"
 fi
 
+same "libraries selfbuild needs" "$(needed "$bin")" "[libc.so.6] "
+
+# The rest needs strace to trace its own child, which some sandboxes forbid.
+why=$(strace -o /dev/null true 2>&1) || { skip "strace cannot trace here: $why"; finish; }
+
 # Exactly one replacement, by the path, with the exact arguments, and the
 # environment handed on unchanged (-v prints it in full).
 fresh strace
@@ -43,20 +48,18 @@ own_args="\"$bin\", [\"$bin\"], "
 same "selfbuild's own start" "${first:0:${#own_args}+7}" "execve($own_args"
 same "environment handed to gcc" "$(env_of "$second")" "$(env_of "$first")"
 
-# No compiler to turn into: the line, a reason, the shell's status.
-while IFS='|' read -r what prepare status reason; do
+# No compiler to turn into: the line, a reason, the shell's status. (strace
+# does not count the execve that starts the program: when=1 is selfbuild's.)
+while IFS='|' read -r what error status reason; do
     fresh "no-compiler-$status"
-    unshare --mount sh -c "mount -t tmpfs tmpfs /usr/bin && $prepare && exec \"\$0\"" "$bin" \
-        >out 2>err
+    strace -o /dev/null -e trace=execve -e inject=execve:error="$error":when=1 "$bin" >out 2>err
     same "$what: status" "$?" "$status"
     same "$what: output" "$(od -c out)" "$(printf %s "$line" | od -c)"
     grep -q "$reason" err || fail "$what: no reason on standard error: $(cat err)"
     [ ! -e zarnik ] || fail "$what: zarnik appeared"
 done <<'EOF'
-compiler missing|:|127|No such file or directory
-compiler not executable|: >/usr/bin/gcc|126|Permission denied
+compiler missing|ENOENT|127|No such file or directory
+compiler not executable|EACCES|126|Permission denied
 EOF
-
-same "libraries selfbuild needs" "$(needed "$bin")" "[libc.so.6] "
 
 finish
