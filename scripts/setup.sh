@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and demonstrating the
-# project needs, when any is missing. Needs root (or sudo) only then.
+# project needs, when any is missing. Needs root (or sudo) only then: once
+# root has run it, everything else runs as an ordinary user. One line per
+# step on the screen; apt's own output goes to build/setup.log.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
     cmake ninja-build g++ gcc make pkg-config          # build
@@ -18,9 +21,34 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "installing: ${missing[*]}"
 sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null ||
+        { echo "setup: missing ${missing[*]}: run scripts/setup.sh as root once" >&2 && exit 1; }
+    sudo=sudo
+fi
+log=build/setup.log
+mkdir -p build && : >"$log"
+# Run through sudo from a user's clone: the build folder stays that user's.
+[ -z "${SUDO_UID-}" ] || chown "$SUDO_UID:${SUDO_GID-}" build "$log"
+echo "setup: ${#missing[@]} of ${#packages[@]} packages to install: ${missing[*]} (apt's output: $log)"
+
+# step <command...>: runs it with its output in the log and sets `took`; when
+# it fails, shows the end of the log and stops.
+step() {
+    local start=$SECONDS
+    echo "== $*" >>"$log"
+    if ! "$@" >>"$log" 2>&1 </dev/null; then
+        echo "setup: failed: $*; the end of $log:" >&2
+        tail -n 25 "$log" >&2
+        exit 1
+    fi
+    took=$((SECONDS - start))
+}
+installed() { dpkg-query -W -f='${db:Status-Abbrev}\n' | grep -c '^ii'; }
+
+step $sudo apt-get update
+echo "setup: read Debian's package lists ($took s)"
+before=$(installed)
+step $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+echo "setup: installed ${#missing[@]} packages and $(($(installed) - before - ${#missing[@]})) they need ($took s)"
