@@ -4,6 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
+echo "building everything into build/ (the first time also fetches Debian's kernels: a few minutes)"
 cmake --preset default >/dev/null
 cmake --build --preset default >/dev/null
 
