@@ -12,6 +12,7 @@ packages=(
     strace util-linux                                  # program tests
     qemu-system-x86 busybox-static cpio ca-certificates # kernel tests in a VM
     mmdebstrap uidmap                                  # build roots for other kernels' compilers
+    mount                                              # entering them (not in a minimal root)
     groff-base mandoc clang-format git                 # manual pages, lint
 )
 
