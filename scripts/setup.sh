@@ -52,4 +52,4 @@ step $sudo apt-get update
 echo "setup: read Debian's package lists ($took s)"
 before=$(installed)
 step $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-echo "setup: installed ${#missing[@]} packages and $(($(installed) - before - ${#missing[@]})) they need ($took s)"
+echo "setup: installed ${#missing[@]} package(s) and $(($(installed) - before - ${#missing[@]})) more they need ($took s)"
