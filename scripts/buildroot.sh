@@ -17,8 +17,16 @@ die() { echo "buildroot.sh: $*" >&2; exit 1; }
 check() {
     command -v mmdebstrap >/dev/null || { echo "mmdebstrap is missing: run scripts/setup.sh"; return; }
     if [ "$(id -u)" -eq 0 ]; then
-        unshare -m true 2>/dev/null ||
-            echo "no private mount namespace here (as in a plain chroot), which the root's /proc needs"
+        chroot / true 2>/dev/null || { echo "chroot is not permitted here"; return; }
+        unshare -m true 2>/dev/null && return
+        local probe
+        probe=$(mktemp -d)
+        if mount -t proc proc "$probe" 2>/dev/null; then
+            umount "$probe"
+        else
+            echo "neither a mount namespace of its own nor mount is permitted here, and the root needs /proc"
+        fi
+        rmdir "$probe"
         return
     fi
     command -v newuidmap >/dev/null || { echo "newuidmap is missing: run scripts/setup.sh (Debian package uidmap)"; return; }
@@ -59,6 +67,14 @@ run)
     dir=$(cd "$2" && pwd)
     shift 2
     env=(/usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C)
+    if [ "$(id -u)" -eq 0 ] && ! unshare -m true 2>/dev/null; then
+        # Root where no mount namespace can be had (a plain chroot): the
+        # root's /proc is mounted for this run only.
+        mount -t proc proc "$dir/proc"
+        trap 'umount "$dir/proc"' EXIT
+        chroot "$dir" "${env[@]}" "$@"
+        exit
+    fi
     # A mount namespace of its own (and a user namespace for an ordinary
     # user) lends the root this machine's /proc and, where it has no device
     # node of its own, /dev/null.
