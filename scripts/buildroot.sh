@@ -54,13 +54,15 @@ make)
     mkdir -p "$dir"
     # Made as a tar stream and unpacked by its user, so that the files are
     # theirs; device nodes cannot be made without privilege: /dev/null alone
-    # is needed, and run puts it in place.
+    # is needed, and run puts it in place. /dev/fd serves the shell's <(...),
+    # which dkms uses.
     packages=$(IFS=,; echo "$*")
     mmdebstrap --mode=$mode --variant=apt --skip=chroot/mount --include="$packages" \
         --aptopt='Acquire::Check-Valid-Until "false"' "$suite" - "${sources[@]}" |
         tar -x -C "$dir" --exclude='./dev/*'
     [ "${PIPESTATUS[0]}" -eq 0 ] || die "mmdebstrap could not make a $suite root"
     mknod -m 666 "$dir/dev/null" c 1 3 2>/dev/null || touch "$dir/dev/null"
+    ln -s /proc/self/fd "$dir/dev/fd"
     ;;
 run)
     [ $# -ge 3 ] || die "usage: buildroot.sh run <dir> <command>..."
