@@ -23,10 +23,12 @@ command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
     die "no cached kernel in $kernel: the build fetches it (scripts/kernels.sh)"
 release=$(cat "$kernel/release")
 headers=("$kernel"/debs/*.deb)
-rm -rf "$work"
+# What dpkg leaves read-only in a root is an ordinary user's to remove too.
+scrap() { chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"; }
+scrap
 mkdir -p "$work"
 root=$work/root
-trap '[ -n "${KEEP:-}" ] || { chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"; }' EXIT
+trap '[ -n "${KEEP:-}" ] || scrap' EXIT
 step() { echo "== $* (at $SECONDS s)"; }
 # Only root is mapped into an ordinary user's namespace: apt must not switch
 # to its own user.
@@ -100,6 +102,10 @@ for how in pkg-config cmake; do
 done
 in_root bash /tmp/t/consumers.sh programs /usr - - /tmp/t/programs || fail "the installed selfbuild"
 same "pkg-config's version" "$(in_root pkg-config --modversion listcore)" "$version"
+# Built with Debian's flags, they still need libc alone.
+for f in usr/bin/devpoke usr/bin/fifodrain usr/bin/selfbuild usr/lib/x86_64-linux-gnu/liblistcore.so; do
+    same "libraries of /$f" "$(needed "$root/$f")" "[libc.so.6] "
+done
 same "fifodrain with a writer" "$(in_root sh -c 'mkdir /tmp/f && cd /tmp/f || exit
     timeout 20 fifodrain >out & pid=$!
     while [ ! -p fifofile ]; do sleep 0.1; done
