@@ -24,7 +24,7 @@ command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
 release=$(cat "$kernel/release")
 headers=("$kernel"/debs/*.deb)
 # What dpkg leaves read-only in a root is an ordinary user's to remove too.
-scrap() { chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"; }
+scrap() { [ ! -d "$work" ] || chmod -R u+w "$work"; rm -rf "$work"; }
 scrap
 mkdir -p "$work"
 root=$work/root
@@ -90,6 +90,8 @@ in_root dkms add "qvx/$version" >/dev/null
 same "dkms status, no headers yet" "$(in_root dkms status)" "qvx/$version: added"
 in_root /etc/kernel/header_postinst.d/dkms "$release" >"$work/hook.log" 2>&1 ||
     { cat "$work/hook.log"; fail "the headers' DKMS hook"; }
+echo "DKMS on the headers' hook:"
+grep -E '^(dkms:|Building|make|[a-z_]+\.ko:|depmod)' "$work/hook.log" | sed 's/^/    /'
 same "dkms status after the headers' hook" "$(in_root dkms status)" "qvx/$version, $release, x86_64: installed"
 
 step "3. the installed programs, the list built from the installed files, DKMS's modules"
