@@ -24,7 +24,10 @@ command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
 release=$(cat "$kernel/release")
 headers=("$kernel"/debs/*.deb)
 # What dpkg leaves read-only in a root is an ordinary user's to remove too.
-scrap() { [ ! -d "$work" ] || chmod -R u+w "$work"; rm -rf "$work"; }
+scrap() {
+    [ ! -d "$work" ] || find "$work" -type d ! -perm -u+w -exec chmod u+w {} +
+    rm -rf "$work"
+}
 scrap
 mkdir -p "$work"
 root=$work/root
