@@ -14,6 +14,7 @@ packages=(
     mmdebstrap uidmap                                  # build roots for other kernels' compilers
     mount                                              # entering them (not in a minimal root)
     dpkg-dev debhelper dh-dkms lintian                 # Debian packages (scripts/package.sh)
+    linux-source-6.1 flex bison libelf-dev bc          # debug kernels for the VM
     groff-base mandoc clang-format git                 # manual pages, lint
 )
 
