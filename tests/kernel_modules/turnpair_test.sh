@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # turnpair in a real kernel: two load/run/unload cycles must log exactly the
 # start lines, the values 0 to 100 in order from alternating workers and the
-# exit lines, all at level 6; then twenty unloads right after loading must
-# each stop the workers cleanly, with no oops, warning or lockup anywhere.
-#   turnpair_test.sh <kernel folder> <cpus> <turnpair.ko>
+# exit lines, all at level 6; then unloads right after loading (20 unless
+# said otherwise) must each stop the workers cleanly. vm.sh fails the test on
+# any oops, warning, lockup or checker's report about the module.
+#   turnpair_test.sh <kernel folder> <cpus> <turnpair.ko> [unloads]
 set -euo pipefail
-kernel=$1 cpus=$2 module=$3
+kernel=$1 cpus=$2 module=$3 unloads=${4:-20}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 
-cat >"$work/scenario.sh" <<'SCENARIO'
+echo "unloads=$unloads" >"$work/scenario.sh"
+cat >>"$work/scenario.sh" <<'SCENARIO'
 workers() { grep -qxE 'vurt|mykthread2' /proc/[0-9]*/comm 2>/dev/null; }
 section() { echo "@@ begin $1"; dmesg -r -c; echo "@@ end $1"; }
 dmesg -c >/dev/null
@@ -20,7 +22,7 @@ for cycle in 1 2; do
     rmmod turnpair
     section cycle$cycle
 done
-for i in $(seq 20); do
+for i in $(seq $unloads); do
     insmod turnpair.ko
     rmmod turnpair
 done
@@ -51,7 +53,7 @@ done
 
 # Unloaded right after loading, each cycle logs the start lines, then a
 # prefix of the values (possibly empty) in order, then the exit lines.
-problem=$(section quick | mine | awk '
+problem=$(section quick | mine | awk -v unloads="$unloads" '
     function bad(why) { print "line " NR " (" $0 "): " why; exit }
     state == "" && /^<6>our thread created succesfully $/ { state = "created"; next }
     state == "created" && /^<6>out thread started now$/ { state = "run"; want = 0; next }
@@ -60,12 +62,8 @@ problem=$(section quick | mine | awk '
     state == "stopped" && /^<6>my char driver : $/ { state = "driver"; next }
     state == "driver" && /^<6>unloaded succesfully$/ { state = ""; cycles++; next }
     { bad("out of place") }
-    END { if (state != "" || cycles != 20) print "saw " cycles + 0 " complete cycles of 20" }')
+    END { if (state != "" || cycles != unloads) print "saw " cycles + 0 " complete cycles of " unloads }')
 [ -z "$problem" ] || fail "loading and unloading at once: $problem"
 grep -q '^@@ workers left running' "$work/console" && fail "workers still ran after the unloads"
-
-trouble=$(grep -nE 'Oops|BUG|WARNING|soft lockup|hung_task|blocked for more than|general protection|Call Trace' \
-    "$work/console" || true)
-[ -z "$trouble" ] || fail "the kernel complained:"$'\n'"$(echo "$trouble" | head -n 20)"
 
 finish "turnpair on $(cat "$kernel/release"), $cpus CPU(s): all checks passed"

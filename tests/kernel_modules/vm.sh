@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# Boots one of the cached Debian kernels under qemu (software emulation) with
-# a busybox initramfs, runs a scenario script in it and keeps what the serial
-# console showed.
+# Boots one of the cached kernels under qemu (software emulation) with a
+# busybox initramfs, runs a scenario script in it and keeps what the serial
+# console showed, and the kernel's whole log beside it.
 #   vm.sh <kernel folder> <cpus> <scenario.sh> <transcript> [file...]
-# The kernel folder is one that scripts/kernels.sh filled. The files land in
-# /root, the scenario's working folder; programs among them bring their loader
-# and libraries along. The transcript has the console's lines without their
-# carriage returns; the scenario's own output is between the markers
-# "@@ scenario begin" and "@@ scenario end <status>".
-# Ends with 0 when the scenario ran to its end (whatever its status), and
-# with 77 (skipped) when a module to load could not be built for the kernel
-# where the suite runs (the kernel folder says why).
+# The kernel folder is one that scripts/kernels.sh or scripts/debug-kernel.sh
+# filled. The files land in /root, the scenario's working folder; programs
+# among them bring their loader and libraries along. The transcript has the
+# console's lines without their carriage returns; the scenario's own output
+# is between the markers "@@ scenario begin" and "@@ scenario end <status>".
+# <transcript>.klog gets the kernel's log, from boot to the scenario's end
+# whatever the scenario clears, then kmemleak's findings where the kernel
+# has kmemleak; reports.awk sorts the reports in it. (A VM that hangs or
+# crashes leaves only the console, which shows the kernel's gravest lines.)
+# Ends with 0 when the scenario ran to its end (whatever its status), the
+# log holds no report about the modules among the files and every checker
+# the kernel was built with was active; with 77 (skipped) when a module to
+# load could not be built for the kernel where the suite runs (the kernel
+# folder says why).
 set -euo pipefail
 
 die() { echo "vm.sh: $*" >&2; exit 1; }
@@ -54,28 +60,71 @@ cat >"$root/init" <<'INIT'
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
+mount -t debugfs debugfs /sys/kernel/debug 2>/dev/null
+# The kernel's log, whole whatever the scenario clears, read as it comes by
+# a reader that runs ahead of the scenario's processes. When it falls behind
+# all the same, reading /dev/kmsg fails once and resumes at the oldest record
+# kept.
+renice -20 -p $$ >/dev/null
+while cat /dev/kmsg >>/kmsg; [ $? -eq 1 ]; do :; done 2>/dev/null &
+renice 0 -p $$ >/dev/null
 cd /root
 echo "@@ scenario begin"
 sh ./scenario.sh
 echo "@@ scenario end $?"
+leaks=/sys/kernel/debug/kmemleak
+if [ -e $leaks ]; then
+    sleep 5 # kmemleak passes over objects younger than 5 s
+    echo scan >$leaks && scanned=1
+fi
+echo "@@ kernel log end" >/dev/kmsg
+until grep -q ';@@ kernel log end$' /kmsg; do sleep 0.1; done
+# Compressed for the second serial port, which carries some 30 kB/s; its
+# last close waits until all that was written has gone out.
+{ awk -f /klog.awk /kmsg; [ -n "$scanned" ] && echo "@@ kmemleak" && cat $leaks; } | gzip -1 | base64 >/dev/ttyS1
 reboot -f
 INIT
+# /dev/kmsg's records ("<level>,<sequence>,<time>,<flags>;<text>") as
+# "<level><text>", each once; a gap in the sequence is counted.
+cat >"$root/klog.awk" <<'AWK'
+BEGIN { last = -1 }
+/^ / { next } # the device a record came from
+{
+    split(substr($0, 1, index($0, ";") - 1), head, ",")
+    if (head[2] <= last)
+        next
+    if (head[2] > last + 1)
+        print "@@ kernel log lost " head[2] - last - 1 " records"
+    last = head[2]
+    print "<" head[1] ">" substr($0, index($0, ";") + 1)
+}
+AWK
 chmod +x "$root/init" "$root/bin/busybox"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$root.img"
 trap 'rm -rf "$root" "$root.img"' EXIT
 
 raw=$transcript.raw
-rm -f "$raw"
+rm -f "$raw" "$raw.klog"
 status=0
+# A log buffer of 4 MB (130,000 records) lets the log reader catch up after
+# bursts: a driver logging each call from four processes outruns it.
 timeout "${VM_TIMEOUT:-120}" qemu-system-x86_64 -accel tcg -m 256 -smp "$cpus" \
     -kernel "$kernel/vmlinuz" -initrd "$root.img" \
-    -append "console=ttyS0 loglevel=3 printk.time=0 panic=-1" \
-    -display none -serial file:"$raw" -no-reboot </dev/null || status=$?
+    -append "console=ttyS0 loglevel=3 printk.time=0 panic=-1 log_buf_len=4M" \
+    -display none -serial file:"$raw" -serial file:"$raw.klog" -no-reboot </dev/null || status=$?
 tr -d '\r' <"$raw" >"$transcript"
-rm -f "$raw"
+tr -d '\r' <"$raw.klog" | base64 -d 2>/dev/null | gunzip >"$transcript.klog" 2>/dev/null || true
+rm -f "$raw" "$raw.klog"
 if ! grep -q '^@@ scenario end' "$transcript"; then
     [ $status -eq 124 ] && echo "vm.sh: the VM did not finish within ${VM_TIMEOUT:-120} s" >&2
     echo "vm.sh: the scenario did not run to its end (qemu status $status); the console's last lines:" >&2
     tail -n 30 "$transcript" >&2
     exit 1
 fi
+grep -q '@@ kernel log end$' "$transcript.klog" || die "the kernel's log did not come through to its end"
+modules=()
+for f in "$@"; do
+    case $f in *.ko) modules+=("$(basename "$f" .ko)") ;; esac
+done
+awk -v modules="${modules[*]}" -v config="$kernel/kdir/.config" -f "$(dirname "$0")/reports.awk" \
+    "$transcript.klog"
