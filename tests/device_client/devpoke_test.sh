@@ -4,7 +4,9 @@
 # every read, so each line waits until devpoke blocks reading), checked for
 # devpoke's output, its complaints, its status and what the driver saw.
 #   devpoke_test.sh fake <devpoke linked with the stand-in driver>
-#   devpoke_test.sh vm <kernel folder> <cpus> <devpoke> <qvx_device.ko>
+#   devpoke_test.sh vm <kernel folder> <cpus> <devpoke> <qvx_device.ko> [qvx_stress]
+#     with qvx_stress, then 4 processes x 5,000 write/read pairs at once and
+#     an unload while a process holds the device open
 #   devpoke_test.sh absent <devpoke>     no driver on this machine
 #   devpoke_test.sh abi <devpoke> <folder of qvx_device.h>
 set -euo pipefail
@@ -37,6 +39,8 @@ expected() {
     printf '@@ driver\nqvx_device: read refused\nqvx_device: release\n'
     printf '@@ case no-driver\n%s' "${opening}Cannot open device file..."$'\n'
     printf '@@ stderr\n%s\n@@ status 1\n@@ driver\n' "$no_device"
+    [ -z "${stress:-}" ] || printf '%s\n' '@@ case stress' 'qvx_stress: 4 processes x 5000 write/read pairs' \
+        '@@ status 0' '@@ case unload-held-open' 'refused while open' 'unloaded once closed'
 }
 
 # The dialogues, as a script for busybox sh or any POSIX shell; driver and
@@ -84,6 +88,17 @@ dialogue junk-repeats plain '2\n' 'x\n' '0\n'
 dialogue refused-read refuse_reads '2\n' '0\n'
 dialogue no-driver absent
 SCRIPT
+    [ -z "${stress:-}" ] || cat <<'SCRIPT'
+driver plain
+echo "@@ case stress"
+./qvx_stress 4 5000 2>&1
+echo "@@ status $?"
+echo "@@ case unload-held-open"
+exec 4</dev/qvx_device
+rmmod qvx_device 2>/dev/null && echo "unloaded while open" || echo "refused while open"
+exec 4<&-
+rmmod qvx_device && echo "unloaded once closed"
+SCRIPT
 }
 
 check() { # check <transcript>
@@ -103,13 +118,14 @@ fake)
     (cd "$work" && sh ./scenario.sh >transcript) && check "$work/transcript"
     ;;
 vm)
+    stress=${6:-}
     {
         echo 'driver() { rmmod qvx_device 2>/dev/null; case $1 in plain) insmod qvx_device.ko ;;'
         echo '    refuse_reads) insmod qvx_device.ko refuse_reads=1 ;; esac; dmesg -c >/dev/null; }'
         echo 'driver_log() { dmesg -c | grep "^qvx_device: " || true; }'
         dialogues
     } >"$work/scenario.sh"
-    "$here/../kernel_modules/vm.sh" "$2" "$3" "$work/scenario.sh" "$work/console" "$4" "$5"
+    "$here/../kernel_modules/vm.sh" "$2" "$3" "$work/scenario.sh" "$work/console" "$4" "$5" ${stress:+"$stress"}
     sed -n '/^@@ scenario begin$/,/^@@ scenario end/p' "$work/console" | sed '1d;$d' >"$work/transcript"
     check "$work/transcript"
     ;;
