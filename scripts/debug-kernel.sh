@@ -74,7 +74,7 @@ make -s -C "$src" kernelrelease >"$dir/release"
     find . \( -name '*.[coa]' -o -name '*.cmd' \) ! -path './scripts/*' ! -path './tools/*' -delete
     find drivers sound net fs -name '*.h' -delete
     find tools -type f ! -path tools/objtool/objtool -delete
-    rm -rf Documentation
+    rm -rf Documentation .tmp_vmlinux*
 )
 ln -sfn src/arch/x86/boot/bzImage "$dir/vmlinuz"
 ln -sfn src "$dir/kdir"
