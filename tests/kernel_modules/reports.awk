@@ -67,7 +67,7 @@ BEGIN {
 /^INFO: task .* blocked for more than/ || /^unreferenced object 0x/ {
     begin_report()
 }
-/^=+$/ || /^---\[ end trace/ || /^@@ / {
+/^=+$/ || /^-+\[ (cut here|end trace.*) \]-+$/ || /^@@ / {
     close_report()
     next
 }

@@ -38,6 +38,10 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 mkdir -p "$root"/{bin,dev,proc,sys,tmp,root}
 cp "$busybox" "$root/bin/busybox"
+# The applets' links made here: a kernel with checkers takes seconds to.
+for applet in $("$busybox" --list); do
+    [ -e "$root/bin/$applet" ] || ln -s busybox "$root/bin/$applet"
+done
 cp "$scenario" "$root/root/scenario.sh"
 for f in "$@"; do
     if [ ! -f "$f" ] && [ -f "$kernel/unavailable" ]; then
@@ -56,7 +60,6 @@ for f in "$@"; do
 done
 cat >"$root/init" <<'INIT'
 #!/bin/busybox sh
-/bin/busybox --install -s /bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
@@ -74,33 +77,24 @@ sh ./scenario.sh
 echo "@@ scenario end $?"
 leaks=/sys/kernel/debug/kmemleak
 if [ -e $leaks ]; then
-    sleep 5 # kmemleak passes over objects younger than 5 s
+    # A leak shows from the second scan on, in objects 5 s old or more (the
+    # scenario's last ones too, 6 s after its end).
+    end=$(cut -d. -f1 /proc/uptime)
+    echo scan >$leaks
+    wait=$((end + 6 - $(cut -d. -f1 /proc/uptime)))
+    [ $wait -le 0 ] || sleep $wait
     echo scan >$leaks && scanned=1
 fi
 echo "@@ kernel log end" >/dev/kmsg
 until grep -q ';@@ kernel log end$' /kmsg; do sleep 0.1; done
-# Compressed for the second serial port, which carries some 30 kB/s; its
+# Compressed for the second serial port, which carries some 50 kB/s; its
 # last close waits until all that was written has gone out.
-{ awk -f /klog.awk /kmsg; [ -n "$scanned" ] && echo "@@ kmemleak" && cat $leaks; } | gzip -1 | base64 >/dev/ttyS1
+{ cat /kmsg; [ -n "$scanned" ] && echo "@@ kmemleak" && cat $leaks; } | gzip | base64 >/dev/ttyS1
 reboot -f
 INIT
-# /dev/kmsg's records ("<level>,<sequence>,<time>,<flags>;<text>") as
-# "<level><text>", each once; a gap in the sequence is counted.
-cat >"$root/klog.awk" <<'AWK'
-BEGIN { last = -1 }
-/^ / { next } # the device a record came from
-{
-    split(substr($0, 1, index($0, ";") - 1), head, ",")
-    if (head[2] <= last)
-        next
-    if (head[2] > last + 1)
-        print "@@ kernel log lost " head[2] - last - 1 " records"
-    last = head[2]
-    print "<" head[1] ">" substr($0, index($0, ";") + 1)
-}
-AWK
 chmod +x "$root/init" "$root/bin/busybox"
-(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$root.img"
+# Uncompressed: a kernel with checkers takes seconds to inflate it.
+(cd "$root" && find . | cpio -o -H newc --quiet) >"$root.img"
 trap 'rm -rf "$root" "$root.img"' EXIT
 
 raw=$transcript.raw
@@ -113,10 +107,31 @@ timeout "${VM_TIMEOUT:-120}" qemu-system-x86_64 -accel tcg -m 256 -smp "$cpus" \
     -append "console=ttyS0 loglevel=3 printk.time=0 panic=-1 log_buf_len=4M" \
     -display none -serial file:"$raw" -serial file:"$raw.klog" -no-reboot </dev/null || status=$?
 tr -d '\r' <"$raw" >"$transcript"
-tr -d '\r' <"$raw.klog" | base64 -d 2>/dev/null | gunzip >"$transcript.klog" 2>/dev/null || true
+# /dev/kmsg's records ("<level>,<sequence>,<time>,<flags>;<text>", line
+# ends and tabs within as \x0a and \x09) up to the end mark, as
+# "<level><text>", each once; a gap in the sequence is counted. Then
+# kmemleak's list.
+tr -d '\r' <"$raw.klog" | { base64 -d | gunzip; } 2>/dev/null | awk '
+    BEGIN { last = -1 }
+    /^@@ kmemleak$/ { tail = 1 }
+    tail { print; next }
+    done || /^ / { next } # after the end; the device a record came from
+    {
+        split(substr($0, 1, index($0, ";") - 1), head, ",")
+        if (head[2] <= last)
+            next
+        if (head[2] > last + 1)
+            print "@@ kernel log lost " head[2] - last - 1 " records"
+        last = head[2]
+        text = substr($0, index($0, ";") + 1)
+        gsub(/\\x0a/, "\n", text)
+        gsub(/\\x09/, "\t", text)
+        print "<" head[1] ">" text
+        done = text == "@@ kernel log end"
+    }' >"$transcript.klog" || true
 rm -f "$raw" "$raw.klog"
+[ $status -eq 124 ] && echo "vm.sh: the VM did not finish within ${VM_TIMEOUT:-120} s" >&2
 if ! grep -q '^@@ scenario end' "$transcript"; then
-    [ $status -eq 124 ] && echo "vm.sh: the VM did not finish within ${VM_TIMEOUT:-120} s" >&2
     echo "vm.sh: the scenario did not run to its end (qemu status $status); the console's last lines:" >&2
     tail -n 30 "$transcript" >&2
     exit 1
