@@ -4,11 +4,15 @@
 # every read, so each line waits until devpoke blocks reading), checked for
 # devpoke's output, its complaints, its status and what the driver saw.
 #   devpoke_test.sh fake <devpoke linked with the stand-in driver>
-#   devpoke_test.sh vm <kernel folder> <cpus> <devpoke> <qvx_device.ko> [qvx_stress]
-#     with qvx_stress, then 4 processes x 5,000 write/read pairs at once and
-#     an unload while a process holds the device open
+#   devpoke_test.sh vm <kernel folder> <cpus> <devpoke> <qvx_device.ko>
 #   devpoke_test.sh absent <devpoke>     no driver on this machine
 #   devpoke_test.sh abi <devpoke> <folder of qvx_device.h>
+# or, in a VM that other scenarios share (devpoke, qvx_device.ko and, with
+# "stress", qvx_stress in its /root):
+#   devpoke_test.sh vm-scenario [stress]          prints the scenario for vm.sh
+#   devpoke_test.sh vm-check <console> [stress]   checks the VM's console
+# With "stress" the dialogues are followed by 4 processes doing 5,000
+# write/read pairs each at once, and an unload while the device is open.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
@@ -105,6 +109,18 @@ check() { # check <transcript>
     expected >"$work/expected"
     diff -u "$work/expected" "$1" && echo "all dialogues as expected"
 }
+vm_scenario() {
+    echo 'driver() { rmmod qvx_device 2>/dev/null; case $1 in plain) insmod qvx_device.ko ;;'
+    echo '    refuse_reads) insmod qvx_device.ko refuse_reads=1 ;; esac; dmesg -c >/dev/null; }'
+    echo 'driver_log() { dmesg -c | grep "^qvx_device: " || true; }'
+    echo 'echo "@@ devpoke begin"'
+    dialogues
+    echo 'echo "@@ devpoke end"'
+}
+vm_check() { # vm_check <console>
+    sed -n '/^@@ devpoke begin$/,/^@@ devpoke end$/p' "$1" | sed '1d;$d' >"$work/transcript"
+    check "$work/transcript"
+}
 
 case ${1:-} in
 fake)
@@ -118,16 +134,17 @@ fake)
     (cd "$work" && sh ./scenario.sh >transcript) && check "$work/transcript"
     ;;
 vm)
-    stress=${6:-}
-    {
-        echo 'driver() { rmmod qvx_device 2>/dev/null; case $1 in plain) insmod qvx_device.ko ;;'
-        echo '    refuse_reads) insmod qvx_device.ko refuse_reads=1 ;; esac; dmesg -c >/dev/null; }'
-        echo 'driver_log() { dmesg -c | grep "^qvx_device: " || true; }'
-        dialogues
-    } >"$work/scenario.sh"
-    "$here/../kernel_modules/vm.sh" "$2" "$3" "$work/scenario.sh" "$work/console" "$4" "$5" ${stress:+"$stress"}
-    sed -n '/^@@ scenario begin$/,/^@@ scenario end/p' "$work/console" | sed '1d;$d' >"$work/transcript"
-    check "$work/transcript"
+    vm_scenario >"$work/scenario.sh"
+    "$here/../kernel_modules/vm.sh" "$2" "$3" "$work/scenario.sh" "$work/console" "$4" "$5"
+    vm_check "$work/console"
+    ;;
+vm-scenario)
+    stress=${2:-}
+    vm_scenario
+    ;;
+vm-check)
+    stress=${3:-}
+    vm_check "$2"
     ;;
 absent)
     [ ! -e /dev/qvx_device ] || { echo "/dev/qvx_device exists here: this test needs a machine without it"; exit 1; }
@@ -147,7 +164,7 @@ abi)
         echo "libc alone; qvx_device.h is C and C++"
     ;;
 *)
-    echo "usage: devpoke_test.sh fake|vm|absent|abi ..." >&2
+    echo "usage: devpoke_test.sh fake|vm|absent|abi|vm-scenario|vm-check ..." >&2
     exit 1
     ;;
 esac

@@ -5,14 +5,17 @@
 # said otherwise) must each stop the workers cleanly. vm.sh fails the test on
 # any oops, warning, lockup or checker's report about the module.
 #   turnpair_test.sh <kernel folder> <cpus> <turnpair.ko> [unloads]
+# or, in a VM that other scenarios share (turnpair.ko in its /root):
+#   turnpair_test.sh scenario [unloads]          prints the scenario for vm.sh
+#   turnpair_test.sh check <console> [unloads]   checks the VM's console
 set -euo pipefail
-kernel=$1 cpus=$2 module=$3 unloads=${4:-20}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 
-echo "unloads=$unloads" >"$work/scenario.sh"
-cat >>"$work/scenario.sh" <<'SCENARIO'
+scenario() {
+    echo "unloads=$1"
+    cat <<'SCENARIO'
 workers() { grep -qxE 'vurt|mykthread2' /proc/[0-9]*/comm 2>/dev/null; }
 section() { echo "@@ begin $1"; dmesg -r -c; echo "@@ end $1"; }
 dmesg -c >/dev/null
@@ -29,11 +32,24 @@ done
 workers && echo "@@ workers left running"
 section quick
 SCENARIO
+}
 
-"$here/vm.sh" "$kernel" "$cpus" "$work/scenario.sh" "$work/console" "$module"
+case ${1:-} in
+scenario)
+    scenario "${2:-20}"
+    exit
+    ;;
+check) console=$2 unloads=${3:-20} what=turnpair ;;
+*)
+    kernel=$1 cpus=$2 module=$3 unloads=${4:-20} console=$work/console
+    scenario "$unloads" >"$work/scenario.sh"
+    "$here/vm.sh" "$kernel" "$cpus" "$work/scenario.sh" "$console" "$module"
+    what="turnpair on $(cat "$kernel/release"), $cpus CPU(s)"
+    ;;
+esac
 
-. "$(dirname "$0")/../checks.sh"
-section() { sed -n "/^@@ begin $1\$/,/^@@ end $1\$/p" "$work/console" | sed '1d;$d'; }
+. "$here/../checks.sh"
+section() { sed -n "/^@@ begin $1\$/,/^@@ end $1\$/p" "$console" | sed '1d;$d'; }
 # The module's lines, whatever level they carry; the kernel's own may come in
 # between.
 mine() { grep -E '^<[0-9]+>(our thread|out thread|failed to create|thread1 : |		thread2 : |my char driver|unloaded succesfully)' || true; }
@@ -64,6 +80,6 @@ problem=$(section quick | mine | awk -v unloads="$unloads" '
     { bad("out of place") }
     END { if (state != "" || cycles != unloads) print "saw " cycles + 0 " complete cycles of " unloads }')
 [ -z "$problem" ] || fail "loading and unloading at once: $problem"
-grep -q '^@@ workers left running' "$work/console" && fail "workers still ran after the unloads"
+grep -q '^@@ workers left running' "$console" && fail "workers still ran after the unloads"
 
-finish "turnpair on $(cat "$kernel/release"), $cpus CPU(s): all checks passed"
+finish "$what: all checks passed"
