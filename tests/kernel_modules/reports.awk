@@ -75,9 +75,9 @@ open {
     text[++nlines] = $0
     if (kcsan ? nlines == 1 && mentions_ours($0) : mentions_ours($0))
         ours = 1
-    # An unresolved frame: "0xffffffffc0001234", "? 0x...", "[<...>] 0x...",
-    # "RIP: 0010:0x...".
-    if (!kcsan && ($0 ~ /^ *(\? )?0x[0-9a-f]+(\/0x[0-9a-f]+)?$/ || $0 ~ /(\] |RIP: [0-9a-f]+:)0x[0-9a-f]+$/))
+    # An unresolved frame: " 0xffffffffc0001234", "[<...>] 0x...",
+    # "RIP: 0010:0x..." (not "? 0x...": a stale value the unwinder came upon).
+    if (!kcsan && ($0 ~ /^ *0x[0-9a-f]+$/ || $0 ~ /(\] |RIP: [0-9a-f]+:)0x[0-9a-f]+$/))
         ours = 1
 }
 
@@ -93,7 +93,7 @@ END {
         status = 1
     }
     if (nours) {
-        printf "%d report(s) about %s; the first:\n%s", nours, modules, first
+        printf "%d report(s) about the modules under test (%s); the first:\n%s", nours, modules, first
         status = 1
     }
     printf "%d report(s) of the kernel's own%s\n", nown, nown ? ":" : ""
