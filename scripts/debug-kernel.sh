@@ -11,6 +11,7 @@
 #   vmlinuz   the kernel image
 #   kdir      the built source tree (make -C kdir M=... modules)
 #   release   the kernel release
+#   compiler  the compiler that built it (this machine's gcc)
 #   make.env  extra make arguments the tree needs (none)
 #   .complete a key of the fragments and the source it was built from
 # Runs again only when that key changes; concurrent runs wait for each other.
@@ -64,6 +65,7 @@ echo "kernel $name: building (make -j${JOBS:-2}; some minutes, log in $log)"
 # out-of-tree modules link against.
 run make -C "$src" -j"${JOBS:-2}" bzImage modules
 make -s -C "$src" kernelrelease >"$dir/release"
+sed -n 's/^CONFIG_CC_VERSION_TEXT="\(.*\)"$/\1/p' "$src/.config" >"$dir/compiler"
 # Building modules needs the headers, the build scripts and tools, the
 # configuration and Module.symvers; vmlinux and System.map stay for reading
 # reports. Sources, objects and other architectures go: 1.6 GB becomes less

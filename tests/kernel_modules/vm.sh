@@ -32,7 +32,7 @@ busybox=/bin/busybox
 dynamic() { readelf -l "$1" 2>/dev/null | grep -q INTERP; }
 [ -x "$busybox" ] && ! dynamic "$busybox" ||
     die "$busybox is not a static busybox: run scripts/setup.sh (Debian package busybox-static)"
-[ -f "$kernel/vmlinuz" ] || die "no kernel image in $kernel: the build fetches it (scripts/kernels.sh)"
+[ -f "$kernel/vmlinuz" ] || die "no kernel image in $kernel: the build makes it (scripts/kernels.sh, scripts/debug-kernel.sh)"
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
