@@ -5,6 +5,9 @@
  * "vurt" advances mglb when it is odd, "mykthread2" when it is even; every
  * read-test-increment of mglb happens under spnvar, and each worker logs
  * the value it saw. Between them they log 0 to 100 in rising order and end.
+ * A worker's loop test peeks at mglb without the lock, so that read and the
+ * locked write are marked (READ_ONCE, WRITE_ONCE): the compiler may neither
+ * tear nor cache them.
  *
  * The exit routine stops whichever worker is still running before the
  * module's code goes away, so the module can be unloaded at any moment.
@@ -39,7 +42,7 @@ static int take_turns(int odd)
 		if (mglb <= 100 && (mglb & 1) == odd) {
 			int v = mglb;
 
-			mglb = v + 1;
+			WRITE_ONCE(mglb, v + 1);
 			if (odd)
 				printk(KERN_INFO "thread1 : %d \n", v);
 			else
