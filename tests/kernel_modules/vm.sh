@@ -86,7 +86,7 @@ if [ -e $leaks ]; then
     echo scan >$leaks && scanned=1
 fi
 echo "@@ kernel log end" >/dev/kmsg
-until grep -q ';@@ kernel log end$' /kmsg; do sleep 0.1; done
+until tail -c 20 /kmsg | grep -q ';@@ kernel log end$'; do sleep 0.1; done
 # Compressed for the second serial port, which carries some 50 kB/s; its
 # last close waits until all that was written has gone out.
 { cat /kmsg; [ -n "$scanned" ] && echo "@@ kmemleak" && cat $leaks; } | gzip | base64 >/dev/ttyS1
