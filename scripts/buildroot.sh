@@ -11,6 +11,8 @@
 #
 # make logs mmdebstrap's progress to standard error.
 set -euo pipefail
+# chroot is in /usr/sbin, which Debian leaves out of an ordinary user's PATH.
+PATH=$PATH:/usr/sbin:/sbin
 here=$(cd "$(dirname "$0")" && pwd)
 die() { echo "buildroot.sh: $*" >&2; exit 1; }
 
