@@ -13,7 +13,7 @@ packages=(
     qemu-system-x86 busybox-static cpio ca-certificates # kernel tests in a VM
     mmdebstrap uidmap                                  # build roots for other kernels' compilers
     mount                                              # entering them (not in a minimal root)
-    dpkg-dev debhelper dh-dkms lintian                 # Debian packages (scripts/package.sh)
+    build-essential dpkg-dev debhelper dh-dkms lintian # Debian packages (scripts/package.sh)
     linux-source-6.1 flex bison libelf-dev bc          # debug kernels for the VM
     groff-base mandoc clang-format git                 # manual pages, lint
 )
