@@ -40,5 +40,5 @@ echo "# both modules are built, each by its kernel's own compiler, for:"
 for ko in build/kernel_modules/*/turnpair.ko; do
     series=$(basename "$(dirname "$ko")")
     [ -f "$cache/$series/release" ] || continue
-    printf '    %-9s %s, %s\n' "$series" "$(cat "$cache/$series/release")" "$(cut -d' ' -f1 "$cache/$series/compiler")"
+    printf '    %-11s %s, %s\n' "$series" "$(cat "$cache/$series/release")" "$(cut -d' ' -f1,4 "$cache/$series/compiler")"
 done
