@@ -85,8 +85,11 @@ if [ -e $leaks ]; then
     [ $wait -le 0 ] || sleep $wait
     echo scan >$leaks && scanned=1
 fi
+# The reader has all once it has passed this mark; only what it wrote since
+# the mark went in is searched for it (records may still follow it).
+size=$(wc -c </kmsg)
 echo "@@ kernel log end" >/dev/kmsg
-until tail -c 20 /kmsg | grep -q ';@@ kernel log end$'; do sleep 0.1; done
+until tail -c +$((size + 1)) /kmsg | grep -q ';@@ kernel log end$'; do sleep 0.1; done
 # Compressed for the second serial port, which carries some 50 kB/s; its
 # last close waits until all that was written has gone out.
 { cat /kmsg; [ -n "$scanned" ] && echo "@@ kmemleak" && cat $leaks; } | gzip | base64 >/dev/ttyS1
