@@ -15,8 +15,6 @@ if [ -f "$kernel/unavailable" ]; then
     rm -f "$out"
     exit 0
 fi
-make_args=()
-[ ! -f "$kernel/make.env" ] || read -r -a make_args <"$kernel/make.env" || true
 kdir=$kernel
 [ ! -d "$kernel/kdir" ] || kdir=$(readlink -f "$kernel/kdir")
 run=()
@@ -37,6 +35,6 @@ inside=$(cd "$work" && pwd)
 inside=${inside#"${root:-}"}
 # Without the kernel's vmlinux, 5.10's and 6.1's kbuild say they skip BTF:
 # expected here.
-"${run[@]}" make -s -C "$kdir" M="$inside" KCFLAGS=-Werror "${make_args[@]}" modules \
+"${run[@]}" make -s -C "$kdir" M="$inside" KCFLAGS=-Werror modules \
     2> >(grep -v '^Skipping BTF generation' >&2)
 cp "$work/$(basename "$out")" "$out"

@@ -12,7 +12,6 @@
 #   kdir      the built source tree (make -C kdir M=... modules)
 #   release   the kernel release
 #   compiler  the compiler that built it (this machine's gcc)
-#   make.env  extra make arguments the tree needs (none)
 #   .complete a key of the fragments and the source it was built from
 # Runs again only when that key changes; concurrent runs wait for each other.
 # JOBS sets make's parallel jobs (default 2).
@@ -80,6 +79,5 @@ sed -n 's/^CONFIG_CC_VERSION_TEXT="\(.*\)"$/\1/p' "$src/.config" >"$dir/compiler
 )
 ln -sfn src/arch/x86/boot/bzImage "$dir/vmlinuz"
 ln -sfn src "$dir/kdir"
-: >"$dir/make.env"
 echo "$key" >"$dir/.complete"
 echo "kernel $name: $(cat "$dir/release") ready in $dir"
