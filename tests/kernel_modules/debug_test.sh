@@ -11,9 +11,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 [ $# -eq 6 ] || { echo "usage: debug_test.sh <kernel> <cpus> <turnpair.ko> <qvx_device.ko> <devpoke> <qvx_stress>" >&2; exit 1; }
 devpoke_test=$here/../device_client/devpoke_test.sh
-{ "$here/turnpair_test.sh" scenario 50; "$devpoke_test" vm-scenario stress; } >"$work/scenario.sh"
+unloads=50
+{ "$here/turnpair_test.sh" scenario $unloads; "$devpoke_test" vm-scenario stress; } >"$work/scenario.sh"
 "$here/vm.sh" "$1" "$2" "$work/scenario.sh" "$work/console" "$3" "$4" "$5" "$6"
 status=0
-"$here/turnpair_test.sh" check "$work/console" 50 || status=1
+"$here/turnpair_test.sh" check "$work/console" $unloads || status=1
 "$devpoke_test" vm-check "$work/console" stress || status=1
 exit $status
