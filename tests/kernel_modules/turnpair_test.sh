@@ -29,6 +29,9 @@ for i in $(seq $unloads); do
     insmod turnpair.ko
     rmmod turnpair
 done
+# The last rmmod returns once its workers have stopped, but a stopped
+# worker stays listed until it has finished exiting: it gets 2 s for that.
+for i in $(seq 20); do workers || break; sleep 0.1; done
 workers && echo "@@ workers left running"
 section quick
 SCENARIO
