@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // cyclar on a million values by 1,000,000,007 places, against one
 // std::rotate of the same array and against the one-place rotation repeated.
 // Usage: cyclar_bench [--check]

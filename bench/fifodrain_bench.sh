@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # fifodrain's throughput through its FIFO next to cat's through a FIFO of its
 # own, on the same data, with the system calls each makes per byte.
 #   fifodrain_bench.sh <fifodrain>        (figures for the record: no target)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list operations on large lists against plain C references, in the same
 // run. Usage: list_bench [--check]
 #include "race.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small benchmark driver: the project's code and a plain reference run in
 // turns, in the same process, several times; medians and their ratio are
 // printed next to a target. With --check a missed target makes the program

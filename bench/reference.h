@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Plain references the list benchmarks measure the deliverables against:
  * the list walks written the simplest C way, one printf per node, the quadratic
  * duplicate walk. Never linked into a deliverable. */

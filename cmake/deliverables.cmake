@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Flags and helpers shared by every user-space deliverable.
 #
 # Deliverables are C++ behind a C interface and must need nothing but libc:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The list: liblistcore.so and the list modules, linked into a C program.
 echo "== list library: liblistcore.so and the list modules (build/demo/list_road)"
 build/demo/list_road

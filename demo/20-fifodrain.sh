@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # fifodrain: shell writers feeding ./fifofile in a scratch folder, once with a
 # FIFO the program creates, once with one it finds.
 set -eu

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # selfbuild: prints its line, then becomes gcc building zarnik from its own
 # source, in a scratch folder holding that source.
 set -eu

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # main: the object main.o linked by gcc with add and sub from exercises/arith.c.
 set -eu
 echo "== main: build/exercises/main.o linked with add and sub from exercises/arith.c"

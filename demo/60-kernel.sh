@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # turnpair's log and a devpoke dialogue with the qvx_device driver, from
 # Debian's Linux 5.10 booted under qemu, and the kernels they are built for.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* cyclar from C: small rotations, then a billion places on a million values. */
 #include <stdio.h>
 #include <stdlib.h>

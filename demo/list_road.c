@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A walk through the list: liblistcore.so with the list modules, from C. */
 #include <stdio.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // devpoke: hands the driver behind /dev/qvx_device a value, or fetches one
 // from it, from a menu on standard input and output.
 #include "qvx_device.h"

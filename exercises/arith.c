@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* add and sub for programs that link main.o: the sum and the difference.
  * Not part of main.o; the tests and the demonstration link it. */
 #include "arith.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * arith.h - the two functions that main.o calls and does not define: the
  * program that links main.o supplies them (arith.c is one such supplier).

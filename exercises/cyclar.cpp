@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The object module cyclar: left rotation of an int32_t array in place.
 #include "cyclar.h"
 

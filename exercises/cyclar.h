@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * cyclar.h - in-place left rotation of an array of 32-bit integers
  * (cyclar.o). C and C++.

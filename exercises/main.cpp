@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The object module main: a program entry that prints what add and sub,
 // supplied by whoever links it, make of 10 and 20.
 #include "arith.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fifodrain: the receiving end of the named pipe "fifofile" in the current
 // directory. Everything writers put into it goes to standard output,
 // unchanged and in order.

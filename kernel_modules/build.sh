@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds one module folder out of tree against one kernel, warnings as
 # errors. The sources are copied into a work folder, so the source tree stays
 # clean.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "list_internal.h"
 
 extern "C" void create_list(const int32_t *values, int32_t count) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "list_internal.h"
 
 extern "C" void display(void) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the list operations. Everything here has internal
 // linkage, so each object that includes it gets its own private copy and no
 // helper ever shows up as a symbol of a deliverable.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * listcore.h - one singly linked list of 32-bit signed integers.
  *

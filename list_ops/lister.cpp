@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list module lister: display() on its own, for programs that link the
 // list modules without liblistcore.so.
 #include "list_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list module postquill: insertion after a key.
 #include "list_internal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list module prequill: insertion before a key.
 #include "list_internal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list module seeker: position of a value.
 #include "list_internal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "list_internal.h"
 
 extern "C" void swap_nodes(int32_t first, int32_t second) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list module tally: number of nodes.
 #include "list_internal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list module topdrop: the list as a stack, its top at head.
 #include "list_internal.h"
 

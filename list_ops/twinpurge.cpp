@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list module twinpurge: keep the first node of every value.
 //
 // Comparing every node with every later one costs the square of the length.

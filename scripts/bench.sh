@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the release build and runs the benchmarks: each of the project's
 # operations next to a plain reference measured in the same run.
 #   scripts/bench.sh [--check]   --check: exit non-zero when a target is missed

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Small Debian roots to build in with another release's compiler, made with
 # mmdebstrap and entered with chroot: as root directly, as an ordinary user
 # through a user namespace, so that nothing here needs privilege. The root's

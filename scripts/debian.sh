@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian's archive as this machine's own apt configuration names it, so that
 # the project works behind any mirror and names no host itself; and a private
 # apt configuration for reading other releases' packages without touching the

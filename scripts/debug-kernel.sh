@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds a small x86-64 kernel with some of the kernel's own checkers from
 # Debian's Linux 6.1 source (package linux-source-6.1), for loading the
 # modules under test into it under qemu: tinyconfig, then the config

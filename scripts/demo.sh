@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds everything and shows every component at work, one heading each.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Fetches Debian's x86-64 kernels with their headers into a cache, for
 # building the kernel modules against them and booting them under qemu. The
 # archive is the one this machine's apt configuration names; the machine's

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages liblistcore, liblistcore-dev, qvx-tools and
 # qvx-dkms with dpkg-buildpackage (no root needed, no debug symbol packages):
 #   scripts/package.sh [output folder]        (default: build/packages)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages that building, testing and demonstrating the
 # project needs, when any is missing. Needs root (or sudo) only then: once
 # root has run it, everything else runs as an ordinary user. One line per

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds everything and runs every test: first the user-space unit tests
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then the whole suite
 # (unit, binary-interface, program and kernel tests) on the release build.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // selfbuild: prints one computed line, then becomes the compiler run on this
 // very file, leaving a debug build named "zarnik" in the current directory.
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debug kernels: Debian's Linux 6.1 source built small with the kernel's own
 # checkers (scripts/debug-kernel.sh), into <cache>/debug-<name>/ from
 # common.config and <name>.config, and both modules built against each into

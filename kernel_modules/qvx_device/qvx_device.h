@@ -1,4 +1,4 @@
-/* SPDX-License-Identifier: GPL-2.0 */
+/* SPDX-License-Identifier: GPL-2.0 WITH Linux-syscall-note */
 /*
  * qvx_device.h - the two ioctl commands of /dev/qvx_device, shared by the
  * driver (kernel C) and devpoke (user-space C++).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # devpoke's conversations with the driver of /dev/qvx_device: one table of
 # dialogues, each fed line by line (devpoke discards buffered input before
 # every read, so each line waits until devpoke blocks reading), checked for

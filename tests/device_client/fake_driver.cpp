@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for the qvx_device driver, linked into devpoke in place of
 // open, ioctl and close (ld --wrap), so that its conversations with the
 // driver run on any machine. It keeps one value like the driver and logs in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // cyclar against the rotation it stands for, one place at a time, on every
 // small shape, with guard cells on both sides to catch stray writes; and one
 // case far too large for the one-place way.

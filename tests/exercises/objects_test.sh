@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The binary interface of cyclar.o and main.o: what each defines and leaves
 # undefined, nothing from the C++ runtime, and both linked by the C driver
 # into programs that need libc alone.

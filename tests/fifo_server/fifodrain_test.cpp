@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fifodrain as a process: each case runs the program in a scratch folder of
 // its own, standard output and error going to files there, and plays the
 // writers itself. Every wait is bounded, so a program that hangs fails the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Uses an installed prefix as a user would and checks the result:
 #   consumers.sh pkg-config|cmake <prefix> <road.c> <expected output> <scratch>
 #     builds the list's typical road against the prefix and runs it;

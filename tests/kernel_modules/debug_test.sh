@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Both modules in one VM under a kernel with checkers: turnpair's cycles and
 # 50 unloads right after loading, then devpoke's dialogues with qvx_device,
 # four qvx_stress processes at once and an unload while the device is held

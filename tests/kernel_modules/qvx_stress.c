@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * Several processes at once hand /dev/qvx_device values and fetch values
  * back, for running the driver under the kernel's checkers.

@@ -1,4 +1,5 @@
 #!/usr/bin/awk -f
+# SPDX-License-Identifier: MIT
 # Sorts the reports in a kernel's log into those about the modules under
 # test and the kernel's own, and checks that every checker the kernel was
 # built with announced itself at boot.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # turnpair in a real kernel: two load/run/unload cycles must log exactly the
 # start lines, the values 0 to 100 in order from alternating workers and the
 # exit lines, all at level 6; then unloads right after loading (20 unless

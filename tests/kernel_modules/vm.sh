@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Boots one of the cached kernels under qemu (software emulation) with a
 # busybox initramfs, runs a scenario script in it and keeps what the serial
 # console showed, and the kernel's whole log beside it.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The binary interface of the list deliverables: what liblistcore.so and each
 # module object define, leave undefined and depend on, and that the public
 # header is both C and C++.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "list_harness.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the list tests share: the list as a vector, standard output captured
 // around a call, and the allocator seen by the list code (linked with
 // --wrap=malloc,--wrap=free) counted and made to fail on demand.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Random operation sequences against a plain vector model: after every step
 // the list, the output, the result and the nodes allocated and freed must be
 // what the model says. Small values make hits, misses and repeats common.

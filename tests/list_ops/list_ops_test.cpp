@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each operation group as a table: the list before, the call, the list after,
 // what it wrote, what it returned, and how many nodes it allocated and freed.
 #include "list_harness.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Debian packages as a user meets them. Built and linted; installed with
 # apt, together with the headers of the cached Debian 12 kernel, into a clean
 # Debian 12 root, where the programs run, the list is built from the

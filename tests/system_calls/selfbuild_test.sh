@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # selfbuild as a user runs it: in a scratch folder holding its source, through
 # a pipe, under strace, and with /usr/bin/gcc missing or not executable (strace
 # makes its execve fail).
