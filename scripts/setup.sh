@@ -13,10 +13,12 @@ packages=(
     strace util-linux                                  # program tests
     qemu-system-x86 busybox-static cpio ca-certificates # kernel tests in a VM
     mmdebstrap uidmap                                  # build roots for other kernels' compilers
-    mount                                              # entering them (not in a minimal root)
+    mount proot                                        # entering them (proot: where mounting is refused)
+    gcc-multilib                                       # a 32-bit caller of qvx_device for the VM
     build-essential dpkg-dev debhelper dh-dkms lintian # Debian packages (scripts/package.sh)
     linux-source-6.1 flex bison libelf-dev bc          # debug kernels for the VM
     groff-base mandoc clang-format git                 # manual pages, lint
+    libglib2.0-dev gnuplot-nox                         # the benchmark's peer and its plot (no deliverable)
 )
 
 missing=()
