@@ -1,40 +1,61 @@
 // SPDX-License-Identifier: MIT
 // The list module twinpurge: keep the first node of every value.
 //
-// Comparing every node with every later one costs the square of the length.
-// Instead the first occurrences are taken in blocks of up to kBlock values,
-// held in a small open-addressing set on the stack (no heap: the operation
-// only frees). Each block is collected in one walk that also drops repeats
-// inside it, then one sweep over the rest of the list drops every node holding
-// a value of the block. A list with few distinct values is done in one pass;
-// the worst case is one pass per kBlock distinct values.
+// Comparing every node with every later one costs the square of the length,
+// and the operation may not allocate, so its only memory is its own stack:
+//
+// 1. The first occurrences are collected in a set of up to kBlock values on
+//    the stack, repeats among them freed on the way. A list with no more
+//    distinct values than that is done in this one pass.
+// 2. Otherwise the rest of the list is spread over kChains chains by a hash
+//    of the value, so that equal values share a chain and a chain holds a
+//    small share of the values; nodes holding a value of the first block are
+//    freed on the way. The chains are threaded through the nodes' padding,
+//    so the list itself keeps its order.
+// 3. The chains are searched for repeats, a group of them at a time with the
+//    same set, and repeats are marked in a spare bit of their `next`. A group
+//    with more values than the set holds takes several passes, as the whole
+//    list once did.
+// 4. One walk down the list frees the marked nodes: the same nodes are kept,
+//    in the same order, as with the plain quadratic walk.
+//
+// A node that the chains cannot refer to (far from the others, or not on
+// malloc's 16-byte boundary) stops step 2, and the operation goes on with one
+// pass per block of kBlock distinct values.
 #include "list_internal.h"
 
 #include <algorithm>
 #include <climits>
-#include <iterator>
+#include <cstddef>
+#include <cstring>
 
 namespace {
 
 constexpr uint32_t kSlotBits = 13;
-constexpr uint32_t kSlots = 1u << kSlotBits;
-constexpr uint32_t kBlock = kSlots / 2; // keeps probe sequences short
+constexpr uint32_t kSlots = 1u << kSlotBits; // 32 KiB of int32_t
+constexpr uint32_t kBlock = kSlots / 2;      // keeps probe sequences short
 
-// A set of int32_t values in one array of slots. Empty slots hold kEmpty;
-// kEmpty itself, when it is a member, is only remembered by a flag.
+// A set of int32_t values in the first 2^bits slots of a caller's array,
+// holding at most half as many values. Empty slots hold kEmpty; kEmpty
+// itself, when it is a member, is only remembered by a flag.
 class ValueSet {
   public:
-    void clear() {
-        std::fill(std::begin(slots_), std::end(slots_), kEmpty);
+    explicit ValueSet(int32_t *slots) : slots_(slots) {}
+
+    void reset(uint32_t bits) {
+        bits_ = bits;
+        mask_ = (1u << bits) - 1;
+        std::fill(slots_, slots_ + mask_ + 1, kEmpty);
         has_empty_value_ = false;
         size_ = 0;
     }
     uint32_t size() const { return size_; }
+    uint32_t capacity() const { return (mask_ + 1) / 2; }
 
     bool contains(int32_t v) const {
         if (v == kEmpty)
             return has_empty_value_;
-        for (uint32_t i = slot(v);; i = (i + 1) & (kSlots - 1)) {
+        for (uint32_t i = slot(v);; i = (i + 1) & mask_) {
             if (slots_[i] == v)
                 return true;
             if (slots_[i] == kEmpty)
@@ -52,7 +73,7 @@ class ValueSet {
             return true;
         }
         uint32_t i = slot(v);
-        for (; slots_[i] != kEmpty; i = (i + 1) & (kSlots - 1)) {
+        for (; slots_[i] != kEmpty; i = (i + 1) & mask_) {
             if (slots_[i] == v)
                 return false;
         }
@@ -64,14 +85,192 @@ class ValueSet {
   private:
     static constexpr int32_t kEmpty = INT32_MIN;
 
-    static uint32_t slot(int32_t v) {
-        return (static_cast<uint32_t>(v) * 0x9E3779B1u) >> (32 - kSlotBits);
+    uint32_t slot(int32_t v) const {
+        return (static_cast<uint32_t>(v) * 0x9E3779B1u) >> (32 - bits_);
     }
 
-    int32_t slots_[kSlots];
-    bool has_empty_value_;
-    uint32_t size_;
+    int32_t *slots_;
+    uint32_t bits_ = 0;
+    uint32_t mask_ = 0;
+    bool has_empty_value_ = false;
+    uint32_t size_ = 0;
 };
+
+// While the rest of the list is spread over chains, each node keeps the
+// link to the next node of its chain in the four bytes of padding between
+// its `data` and its `next`, as a 32-bit reference: the distance from the
+// first node spread in 16-byte steps, offset by 2^31 so that 0 means none.
+// `next` keeps the list's order; its bit 0 (always 0 in a pointer to a node)
+// marks a repeat.
+static_assert(sizeof(int32_t) == 4 && offsetof(node, next) == 8, "node with 4 bytes of padding");
+constexpr uintptr_t kRepeat = 1;
+
+class Refs {
+  public:
+    explicit Refs(const node *base) : base_(reinterpret_cast<uintptr_t>(base)) {}
+
+    // Whether n can be referred to: 16-byte aligned and within 32 GiB of
+    // the base.
+    bool fits(const node *n) const {
+        uintptr_t at = reinterpret_cast<uintptr_t>(n);
+        if ((at & 15) != 0)
+            return false;
+        int64_t steps = static_cast<int64_t>(at - base_) >> 4;
+        return steps > INT32_MIN && steps <= INT32_MAX;
+    }
+    uint32_t ref(const node *n) const {
+        int64_t steps = static_cast<int64_t>(reinterpret_cast<uintptr_t>(n) - base_) >> 4;
+        return static_cast<uint32_t>(steps + kOffset);
+    }
+    node *at(uint32_t ref) const {
+        if (ref == 0)
+            return nullptr;
+        return reinterpret_cast<node *>(base_ +
+                                        static_cast<uintptr_t>((int64_t{ref} - kOffset) * 16));
+    }
+    node *chain_next(const node *n) const { return at(link(n)); }
+
+    static uint32_t link(const node *n) {
+        uint32_t ref;
+        std::memcpy(&ref, reinterpret_cast<const unsigned char *>(n) + 4, sizeof ref);
+        return ref;
+    }
+    static void set_link(node *n, uint32_t ref) {
+        std::memcpy(reinterpret_cast<unsigned char *>(n) + 4, &ref, sizeof ref);
+    }
+
+  private:
+    static constexpr int64_t kOffset = int64_t{1} << 31;
+    uintptr_t base_;
+};
+
+bool is_repeat(const node *n) {
+    return (reinterpret_cast<uintptr_t>(n->next) & kRepeat) != 0;
+}
+void mark_repeat(node *n) {
+    n->next = reinterpret_cast<node *>(reinterpret_cast<uintptr_t>(n->next) | kRepeat);
+}
+node *next_of(const node *n) {
+    return reinterpret_cast<node *>(reinterpret_cast<uintptr_t>(n->next) & ~kRepeat);
+}
+
+// About 1,000,000 / kChains values per chain, and kGroup chains' values fit
+// the set at once (values of different chains differ, so one set serves
+// them all).
+constexpr uint32_t kChains = 3072; // 24 KiB of chain ends
+constexpr uint32_t kGroup = 12;
+
+uint32_t chain_of(int32_t v) {
+    // Another hash than the set's, so that one group's values spread over
+    // the whole set.
+    uint32_t x = static_cast<uint32_t>(v);
+    x ^= x >> 16;
+    x *= 0x85EBCA6Bu;
+    x ^= x >> 13;
+    x *= 0xC2B2AE35u;
+    x ^= x >> 16;
+    return static_cast<uint32_t>((uint64_t{x} * kChains) >> 32);
+}
+
+// Marks the repeats in chains [first, first + count): walks them side by
+// side, since their nodes lie anywhere in memory and the misses of
+// independent walks overlap. When the set fills, each chain's rest is swept
+// for the values of that block and the walks go on from the first value
+// left, as the whole list once did.
+void mark_group(ValueSet &seen, const Refs &refs, const uint32_t *first, uint32_t count) {
+    node *walk[kGroup];
+    for (uint32_t i = 0; i < count; ++i)
+        walk[i] = refs.at(first[i]);
+    for (;;) {
+        seen.reset(kSlotBits);
+        bool full = false;
+        for (bool more = true; more && !full;) {
+            more = false;
+            for (uint32_t i = 0; i < count && !full; ++i) {
+                node *n = walk[i];
+                if (n == nullptr)
+                    continue;
+                more = true;
+                if (!is_repeat(n) && !seen.insert(n->data))
+                    mark_repeat(n);
+                walk[i] = refs.chain_next(n);
+                full = seen.size() >= kBlock;
+            }
+        }
+        if (!full)
+            return;
+        bool left = false;
+        for (uint32_t i = 0; i < count; ++i) {
+            node *resume = nullptr;
+            for (node *n = walk[i]; n != nullptr; n = refs.chain_next(n)) {
+                if (is_repeat(n))
+                    continue;
+                if (seen.contains(n->data))
+                    mark_repeat(n);
+                else if (resume == nullptr)
+                    resume = n;
+            }
+            walk[i] = resume;
+            left = left || resume != nullptr;
+        }
+        if (!left)
+            return;
+    }
+}
+
+struct Stop {
+    node *prev; // the last node kept before `at`
+    node *at;   // null when the list is done
+};
+
+// Steps 2 to 4 for the nodes after `kept`, the last node of the finished
+// part, `seen` holding the values of that part. A node that cannot be
+// referred to stops the spreading: the list is whole, the nodes before that
+// one are free of the values in `seen`, and the node is returned with the
+// one kept before it.
+__attribute__((noinline)) Stop spread_and_purge(ValueSet &seen, node *kept) {
+    uint32_t first[kChains] = {};
+    uint32_t last[kChains] = {};
+    const Refs refs(kept->next);
+
+    node *prev = kept;
+    for (node *at = kept->next; at != nullptr;) {
+        if (seen.contains(at->data)) {
+            node *gone = at;
+            at = at->next;
+            prev->next = at;
+            std::free(gone);
+            continue;
+        }
+        if (!refs.fits(at))
+            return {prev, at};
+        uint32_t chain = chain_of(at->data), ref = refs.ref(at);
+        Refs::set_link(at, 0);
+        if (last[chain] == 0)
+            first[chain] = ref;
+        else
+            Refs::set_link(refs.at(last[chain]), ref);
+        last[chain] = ref;
+        prev = at;
+        at = at->next;
+    }
+
+    for (uint32_t chain = 0; chain < kChains; chain += kGroup)
+        mark_group(seen, refs, first + chain, std::min(kGroup, kChains - chain));
+
+    prev = kept;
+    for (node *at = kept->next; at != nullptr;) {
+        node *following = next_of(at);
+        if (is_repeat(at)) {
+            prev->next = following;
+            std::free(at);
+        } else {
+            prev = at;
+        }
+        at = following;
+    }
+    return {nullptr, nullptr};
+}
 
 } // namespace
 
@@ -81,11 +280,13 @@ extern "C" void delete_duplicate_nodes(void) {
         return;
     }
 
-    ValueSet seen;
+    int32_t slots[kSlots];
+    ValueSet seen(slots);
+    bool spread = true;
     node *kept = nullptr; // last node of the part already free of repeats
     node *next = head;    // first node after that part
     while (next != nullptr) {
-        seen.clear();
+        seen.reset(kSlotBits);
         // Collect the next block of first occurrences. Everything before it
         // holds other values, so a value met twice here is a repeat.
         node *at = next;
@@ -100,8 +301,16 @@ extern "C" void delete_duplicate_nodes(void) {
                 std::free(gone);
             }
         }
-        // Drop every later node holding a value of the block.
         node *prev = kept;
+        if (at != nullptr && spread) {
+            spread = false;
+            Stop stop = spread_and_purge(seen, kept);
+            if (stop.at == nullptr)
+                return;
+            prev = stop.prev;
+            at = stop.at;
+        }
+        // Drop every later node holding a value of the block.
         while (at != nullptr) {
             if (seen.contains(at->data)) {
                 node *gone = at;
