@@ -99,6 +99,22 @@ inline void write_list() {
     std::puts("\n");
 }
 
+// delete_duplicate_nodes spreads long lists over kChains chains by value
+// (here for the tests to build lists that crowd one chain).
+constexpr uint32_t kChains = 3072;
+
+inline uint32_t chain_of(int32_t v) {
+    // Another hash than its value set's, so that one chain's values spread
+    // over the whole set.
+    uint32_t x = static_cast<uint32_t>(v);
+    x ^= x >> 16;
+    x *= 0x85EBCA6Bu;
+    x ^= x >> 13;
+    x *= 0xC2B2AE35u;
+    x ^= x >> 16;
+    return static_cast<uint32_t>((uint64_t{x} * kChains) >> 32);
+}
+
 } // namespace
 
 #endif // LIST_INTERNAL_H

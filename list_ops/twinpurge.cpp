@@ -154,23 +154,10 @@ node *next_of(const node *n) {
     return reinterpret_cast<node *>(reinterpret_cast<uintptr_t>(n->next) & ~kRepeat);
 }
 
-// About 1,000,000 / kChains values per chain, and kGroup chains' values fit
-// the set at once (values of different chains differ, so one set serves
-// them all).
-constexpr uint32_t kChains = 3072; // 24 KiB of chain ends
+// About 1,000,000 / kChains values per chain (kChains and chain_of() are in
+// list_internal.h), and kGroup chains' values fit the set at once (values of
+// different chains differ, so one set serves them all).
 constexpr uint32_t kGroup = 12;
-
-uint32_t chain_of(int32_t v) {
-    // Another hash than the set's, so that one group's values spread over
-    // the whole set.
-    uint32_t x = static_cast<uint32_t>(v);
-    x ^= x >> 16;
-    x *= 0x85EBCA6Bu;
-    x ^= x >> 13;
-    x *= 0xC2B2AE35u;
-    x ^= x >> 16;
-    return static_cast<uint32_t>((uint64_t{x} * kChains) >> 32);
-}
 
 // Marks the repeats in chains [first, first + count): walks them side by
 // side, since their nodes lie anywhere in memory and the misses of

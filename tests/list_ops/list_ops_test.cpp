@@ -2,12 +2,16 @@
 // Each operation group as a table: the list before, the call, the list after,
 // what it wrote, what it returned, and how many nodes it allocated and freed.
 #include "list_harness.h"
+#include "list_internal.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <sys/mman.h>
+#include <unordered_set>
 
 namespace {
 
@@ -187,21 +191,71 @@ TEST(HeadAndDuplicateRemoval, Table) {
     });
 }
 
-TEST(HeadAndDuplicateRemoval, PurgeSpanningManyBlocks) {
-    // More distinct values than one block holds, with repeats far apart and
-    // next to each other, in an order that is not sorted.
-    Values list, want;
+// Lists past the first block of distinct values, which are spread over
+// chains by value: repeats far apart and next to each other, extreme values,
+// more values in one group of chains than the set holds, and a node the
+// chains cannot refer to (off malloc's 16-byte boundary, or far from the
+// others), which sends the rest down the block-by-block fallback.
+TEST(HeadAndDuplicateRemoval, PurgeLongLists) {
+    Values spread; // 20,000 values, repeats inside and after
     for (int32_t i = 0; i < 20000; ++i)
-        want.push_back(i * 104729 % 20011 - 10000);
-    list = want;
+        spread.push_back(i * 104729 % 20011 - 10000);
     for (int32_t i = 0; i < 20000; i += 3)
-        list.push_back(want[static_cast<size_t>(i)]);
+        spread.push_back(spread[static_cast<size_t>(i)]);
     for (int32_t i = 19999; i >= 0; i -= 7)
-        list.insert(list.begin() + i + 1, want[static_cast<size_t>(i)]);
-    harness::reset(list);
-    harness::Call got = harness::run(none(delete_duplicate_nodes));
-    EXPECT_EQ(harness::contents(), want);
-    EXPECT_EQ(got.frees, static_cast<int>(list.size() - want.size()));
+        spread.insert(spread.begin() + i + 1, spread[static_cast<size_t>(i)]);
+    spread.insert(spread.end(), {INT32_MIN, INT32_MAX, INT32_MIN, 0, INT32_MAX});
+    Values crowded, group; // 5,000 values, then 10,000 of two chains, twice
+    for (int32_t v = 1; crowded.size() < 5000; ++v)
+        if (chain_of(v) > 1)
+            crowded.push_back(v);
+    for (int32_t v = -1; group.size() < 10000; --v)
+        if (chain_of(v) <= 1)
+            group.push_back(v);
+    crowded.insert(crowded.end(), group.begin(), group.end());
+    crowded.insert(crowded.end(), group.rbegin(), group.rend());
+
+    alignas(16) static unsigned char aside[32];
+    // Mappings lie terabytes away from malloc's heap.
+    void *far_away =
+        mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(far_away, MAP_FAILED);
+    struct Case {
+        const char *what;
+        const Values &values;
+        void *odd = nullptr; // a node of the caller's
+    } table[] = {
+        {"spread", spread},
+        {"crowded group", crowded},
+        {"off the boundary", spread, aside + 8},
+        {"far from the others", spread, far_away},
+    };
+    for (const Case &c : table) {
+        SCOPED_TRACE(c.what);
+        Values list = c.values;
+        list.push_back(12345678); // a repeat of the odd node's value
+        harness::reset(list);
+        node *odd = static_cast<node *>(c.odd);
+        if (odd != nullptr) { // in the middle of the second block
+            node *before = head;
+            for (int i = 0; i < 6000; ++i)
+                before = before->next;
+            *odd = {12345678, before->next};
+            before->next = odd;
+        }
+        Values want;
+        std::unordered_set<int32_t> seen;
+        for (int32_t v : harness::contents())
+            if (seen.insert(v).second)
+                want.push_back(v);
+        harness::Call got = harness::run(none(delete_duplicate_nodes));
+        EXPECT_EQ(harness::contents(), want);
+        EXPECT_EQ(got.frees, static_cast<int>(list.size() + (odd != nullptr) - want.size()));
+        for (node **link = &head; *link != nullptr; link = &(*link)->next)
+            if (*link == odd)
+                *link = odd->next; // not the harness's to free
+    }
+    munmap(far_away, 4096);
 }
 
 TEST(Queries, Table) {
