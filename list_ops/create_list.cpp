@@ -20,7 +20,9 @@ extern "C" void create_list(const int32_t *values, int32_t count) {
         return;
     }
     node *tail = head;
-    while (tail->next != nullptr)
+    while (tail->next != nullptr) {
+        prefetch_ahead(tail);
         tail = tail->next;
+    }
     tail->next = first;
 }

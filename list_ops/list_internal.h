@@ -10,8 +10,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
+
+// Nodes built one after another tend to lie one after another in memory:
+// asking early for the memory a little past a node lets a walk find the
+// next ones in the cache. A prefetch never faults, wherever it points.
+inline void prefetch_ahead(const node *n) {
+    constexpr size_t ahead = 2048; // 64 of malloc's 32-byte blocks
+    __builtin_prefetch(reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(n) + ahead));
+}
 
 // The first node holding a value, with its predecessor (null when it is the
 // first node) and its position counted from 1. `at` is null when no node
@@ -26,6 +35,7 @@ inline Found find_first(int32_t key) {
     node *prev = nullptr;
     int32_t pos = 1;
     for (node *at = head; at != nullptr; prev = at, at = at->next, ++pos) {
+        prefetch_ahead(at);
         if (at->data == key)
             return {prev, at, pos};
     }
@@ -56,23 +66,47 @@ inline void unlink_and_free(node *prev, node *at) {
     std::free(at);
 }
 
+// The eight decimal digits of u < 100,000,000, most significant first, one
+// per byte of a little-endian word (digit values, not yet characters): the
+// four-digit halves, their two-digit quarters and those quarters' digits are
+// split in parallel, each division by a constant done as a multiplication
+// and a shift that are exact over the range.
+inline uint64_t eight_digits(uint32_t u) {
+    uint64_t x = (u / 10000) | (uint64_t{u % 10000} << 32);
+    uint64_t hundreds = ((x * 10486) >> 20) & 0x0000007F0000007Fu;
+    x = hundreds | ((x - hundreds * 100) << 16);
+    uint64_t tens = ((x * 103) >> 10) & 0x000F000F000F000Fu;
+    return tens | ((x - tens * 10) << 8);
+}
+
 // Writes v in decimal followed by two blanks, as "%d  " would; returns the
-// end of what was written. Needs at most 13 bytes.
+// end of what was written. Needs at most 13 bytes, but may scribble on up to
+// 19 bytes from `out`.
 inline char *put_value(char *out, int32_t v) {
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "digits laid out little-endian");
     uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
-    char digits[10];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + u % 10);
-        u /= 10;
-    } while (u != 0);
-    if (v < 0)
-        *out++ = '-';
-    while (n > 0)
-        *out++ = digits[--n];
-    *out++ = ' ';
-    *out++ = ' ';
-    return out;
+    *out = '-';
+    out += v < 0;
+    if (u >= 100000000) {
+        uint32_t high = u / 100000000; // 1 to 21
+        u -= high * 100000000;
+        if (high >= 10)
+            *out++ = static_cast<char>('0' + high / 10);
+        *out++ = static_cast<char>('0' + high % 10);
+        uint64_t digits = eight_digits(u) | 0x3030303030303030u;
+        std::memcpy(out, &digits, sizeof digits);
+        out += 8;
+    } else {
+        // Leading zeros are the low zero bytes; the last digit always counts.
+        uint64_t digits = eight_digits(u);
+        int zeros = __builtin_ctzll(digits | uint64_t{1} << 56) / 8;
+        digits = (digits | 0x3030303030303030u) >> (8 * zeros);
+        std::memcpy(out, &digits, sizeof digits);
+        out += 8 - zeros;
+    }
+    out[0] = ' ';
+    out[1] = ' ';
+    return out + 2;
 }
 
 // The body of display(), shared by liblistcore.so and lister.o. The values
@@ -85,10 +119,11 @@ inline void write_list() {
         return;
     }
     std::fputs("\nThe data : ", stdout);
-    constexpr size_t widest = 13; // "-2147483648  "
-    char buf[4096];
+    constexpr size_t widest = 19; // "-2147483648  " and put_value's scribbles
+    char buf[16384];
     char *end = buf;
     for (const node *n = head; n != nullptr; n = n->next) {
+        prefetch_ahead(n);
         if (static_cast<size_t>(buf + sizeof buf - end) < widest) {
             std::fwrite(buf, 1, static_cast<size_t>(end - buf), stdout);
             end = buf;

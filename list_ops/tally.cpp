@@ -8,7 +8,9 @@ extern "C" int32_t cnt_nodes(void) {
         return 0;
     }
     int32_t count = 0;
-    for (const node *n = head; n != nullptr; n = n->next)
+    for (const node *n = head; n != nullptr; n = n->next) {
+        prefetch_ahead(n);
         ++count;
+    }
     return count;
 }

@@ -222,6 +222,7 @@ __attribute__((noinline)) Stop spread_and_purge(ValueSet &seen, node *kept) {
 
     node *prev = kept;
     for (node *at = kept->next; at != nullptr;) {
+        prefetch_ahead(at);
         if (seen.contains(at->data)) {
             node *gone = at;
             at = at->next;
@@ -247,6 +248,7 @@ __attribute__((noinline)) Stop spread_and_purge(ValueSet &seen, node *kept) {
 
     prev = kept;
     for (node *at = kept->next; at != nullptr;) {
+        prefetch_ahead(at);
         node *following = next_of(at);
         if (is_repeat(at)) {
             prev->next = following;
@@ -278,6 +280,7 @@ extern "C" void delete_duplicate_nodes(void) {
         // holds other values, so a value met twice here is a repeat.
         node *at = next;
         while (at != nullptr && seen.size() < kBlock) {
+            prefetch_ahead(at);
             if (seen.insert(at->data)) {
                 kept = at;
                 at = at->next;
@@ -299,6 +302,7 @@ extern "C" void delete_duplicate_nodes(void) {
         }
         // Drop every later node holding a value of the block.
         while (at != nullptr) {
+            prefetch_ahead(at);
             if (seen.contains(at->data)) {
                 node *gone = at;
                 at = at->next;
