@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The list operations on large lists against plain C references, in the same
-// run. Usage: list_bench [--check]
+// The list operations on large lists, in the same run as plain C references
+// and as the peers a programmer would use instead (GSList, std::forward_list).
+// Usage: list_bench [--check] [--plot FILE] [--only walks|duplicates|growth]
+//   --plot FILE: also write the growth of duplicate removal, for gnuplot
+#include "peers.h"
 #include "race.h"
 #include "reference.h"
 
 #include <cstdlib>
+#include <malloc.h>
 #include <numeric>
 #include <random>
 #include <sys/mman.h>
@@ -19,6 +23,12 @@ using Values = std::vector<int32_t>;
 
 constexpr int32_t kMillion = 1'000'000;
 
+// The columns of every row: listcore first.
+enum Column : size_t { kListcore, kPlain, kGList, kForwardList };
+
+peers::GList glist;
+peers::ForwardList flist;
+
 void clear_list() {
     while (head != nullptr) {
         node *next = head->next;
@@ -32,10 +42,33 @@ void build(const Values &v) {
     ref_create_list(v.data(), static_cast<int32_t>(v.size()));
 }
 
+void clear_all() {
+    clear_list();
+    glist.clear();
+    flist.clear();
+    // Freed nodes would be handed out again last first, laying the next
+    // list out backwards: give every side fresh memory in allocation order.
+    malloc_trim(0);
+}
+
+// Each side's list holding v, and nothing else in memory.
+void build_all(const Values &v) {
+    clear_all();
+    ref_create_list(v.data(), static_cast<int32_t>(v.size()));
+    glist.create(v);
+    flist.create(v);
+}
+
 Values distinct(int32_t n, unsigned seed) {
     Values v(static_cast<size_t>(n));
     std::iota(v.begin(), v.end(), 0);
     std::shuffle(v.begin(), v.end(), std::mt19937(seed));
+    return v;
+}
+
+Values ascending(int32_t n) {
+    Values v(static_cast<size_t>(n));
+    std::iota(v.begin(), v.end(), 0);
     return v;
 }
 
@@ -48,7 +81,7 @@ Values drawn_from(int32_t n, int32_t kinds, unsigned seed) {
 }
 
 // What a display function writes, captured through stdout.
-std::string output_of(void (*show)()) {
+std::string output_of(const std::function<void()> &show) {
     std::fflush(stdout);
     int saved = dup(1), mem = memfd_create("display", 0);
     dup2(mem, 1);
@@ -67,134 +100,232 @@ void walks(bench::Report &report) {
     const Values million = distinct(kMillion, 1);
     const int32_t absent = -1, first = million.front(), last = million.back();
     auto nothing = [] {};
-    auto empty = [] { clear_list(); };
-    const int runs = 11;
+    const int runs = 9;
+    const double walk_target = 1.05;
+    const std::vector<size_t> forward_list{kForwardList};
 
-    report.row("create_list, 1,000,000 values",
-               bench::race(runs, {empty, [&] { create_list(million.data(), kMillion); }},
-                           {empty, [&] { ref_create_list(million.data(), kMillion); }}),
-               1.15);
-    build(million);
+    clear_all();
+    report.sides_row(
+        "create, 1,000,000 values",
+        bench::race_all(runs, {{clear_list, [&] { create_list(million.data(), kMillion); }},
+                               {clear_list, [&] { ref_create_list(million.data(), kMillion); }},
+                               {[] { glist.clear(); }, [&] { glist.create(million); }},
+                               {[] { flist.clear(); }, [&] { flist.create(million); }}}),
+        forward_list, walk_target);
+
+    build_all(million);
     volatile int32_t sink = 0;
-    report.row("search_data (absent), 1,000,000 nodes",
-               bench::race(runs, {nothing, [&] { sink = search_data(absent); }},
-                           {nothing, [&] { sink = ref_search_data(absent); }}),
-               1.15);
-    report.row("cnt_nodes, 1,000,000 nodes",
-               bench::race(runs, {nothing, [&] { sink = cnt_nodes(); }},
-                           {nothing, [&] { sink = ref_cnt_nodes(); }}),
-               1.15);
+    report.sides_row("count, 1,000,000 nodes",
+                     bench::race_all(runs, {{nothing, [&] { sink = cnt_nodes(); }},
+                                            {nothing, [&] { sink = ref_cnt_nodes(); }},
+                                            {nothing, [&] { sink = glist.count(); }},
+                                            {nothing, [&] { sink = flist.count(); }}}),
+                     forward_list, walk_target);
+    report.sides_row("search (absent value), 1,000,000 nodes",
+                     bench::race_all(runs, {{nothing, [&] { sink = search_data(absent); }},
+                                            {nothing, [&] { sink = ref_search_data(absent); }},
+                                            {nothing, [&] { sink = glist.search(absent); }},
+                                            {nothing, [&] { sink = flist.search(absent); }}}),
+                     forward_list, walk_target);
     // Each run removes the last node and the next setup puts it back: the
-    // allocator hands the same block again, so both sides walk the very same
-    // nodes (a list rebuilt from scratch can land in another memory order,
-    // which alone moves a walk's time by 10% and more).
-    auto put_back_last = [&] {
-        if (ref_search_data(last) == 0)
-            ref_create_list(&last, 1);
-    };
-    report.row("delete_node (last node), 1,000,000 nodes",
-               bench::race(runs, {put_back_last, [&] { delete_node(last); }},
-                           {put_back_last, [&] { ref_delete_node(last); }}),
-               1.15);
-    build(million);
-    report.row("swap_nodes (first and last), 1,000,000 nodes",
-               bench::race(runs, {nothing, [&] { swap_nodes(first, last); }},
-                           {nothing, [&] { ref_swap_nodes(first, last); }}),
-               1.15);
+    // allocator hands the same block again, so every side walks the very
+    // same nodes each time (a list rebuilt from scratch can land in another
+    // memory order, which alone moves a walk's time by 10% and more).
+    report.sides_row(
+        "delete (last node), 1,000,000 nodes",
+        bench::race_all(runs, {{[&] {
+                                    if (ref_search_data(last) == 0)
+                                        ref_create_list(&last, 1);
+                                },
+                                [&] { delete_node(last); }},
+                               {[&] {
+                                    if (ref_search_data(last) == 0)
+                                        ref_create_list(&last, 1);
+                                },
+                                [&] { ref_delete_node(last); }},
+                               {[&] { glist.put_back(last); }, [&] { glist.remove(last); }},
+                               {[&] { flist.put_back(last); }, [&] { flist.remove(last); }}}),
+        forward_list, walk_target);
+    glist.put_back(last);
+    flist.put_back(last);
+    if (ref_search_data(last) == 0)
+        ref_create_list(&last, 1);
+    report.sides_row("swap (first and last), 1,000,000 nodes",
+                     bench::race_all(runs, {{nothing, [&] { swap_nodes(first, last); }},
+                                            {nothing, [&] { ref_swap_nodes(first, last); }},
+                                            {nothing, [&] { glist.swap(first, last); }},
+                                            {nothing, [&] { flist.swap(first, last); }}}),
+                     forward_list, walk_target);
     (void)sink;
 
-    // display to /dev/null; both must write the very same bytes.
-    build(million);
+    // display to /dev/null; it must write the very same bytes as one printf
+    // per node.
+    build_all(million);
     if (output_of(display) != output_of(ref_display)) {
-        report.note("display: output differs from one printf per node  MISSED");
-        report.row("display (output differs!)", {1, 0}, 1);
+        report.note("display: output differs from one printf per node");
+        report.sides_row("display (output differs!)", {1, 0, 0, 0}, {kPlain}, 0);
     }
     std::fflush(stdout);
     int saved = dup(1);
     if (!std::freopen("/dev/null", "w", stdout))
         std::abort();
-    bench::Times shown = bench::race(runs,
-                                     {nothing,
-                                      [] {
-                                          display();
-                                          std::fflush(stdout);
-                                      }},
-                                     {nothing, [] {
-                                          ref_display();
-                                          std::fflush(stdout);
-                                      }});
+    auto flushed = [](void (*show)()) {
+        return [show] {
+            show();
+            std::fflush(stdout);
+        };
+    };
+    std::vector<double> shown =
+        bench::race_all(runs, {{nothing, flushed(display)},
+                               {nothing, flushed(ref_display)},
+                               {nothing, flushed([] { glist.display(); })},
+                               {nothing, flushed([] { flist.display(); })}});
     std::fflush(stdout);
     dup2(saved, 1);
     close(saved);
-    report.row("display to /dev/null, 1,000,000 nodes (same bytes)", shown, 1.0 / 3);
-    clear_list();
+    report.sides_row("display to /dev/null (vs one printf per node)", shown, {kPlain}, 0.15);
+    clear_all();
+}
+
+// The deepest the stack went below the caller's frame during fn(): the
+// area below is filled with a pattern first, and the first byte changed is
+// sought afterwards.
+constexpr size_t kPainted = 512 * 1024;
+constexpr unsigned char kPaint = 0xA5;
+
+__attribute__((noinline)) uintptr_t paint_stack() {
+    unsigned char area[kPainted];
+    std::memset(area, kPaint, sizeof area);
+    asm volatile("" : : "r"(area) : "memory");
+    return reinterpret_cast<uintptr_t>(area);
+}
+
+__attribute__((noinline)) size_t stack_used(void (*fn)()) {
+    uintptr_t area = paint_stack();
+    fn();
+    const volatile unsigned char *p = reinterpret_cast<const volatile unsigned char *>(area);
+    size_t untouched = 0;
+    while (untouched < kPainted && p[untouched] == kPaint)
+        ++untouched;
+    return kPainted - untouched;
 }
 
 void duplicates(bench::Report &report) {
-    const Values v30k = distinct(30'000, 2);
-    report.row("delete_duplicate_nodes, 30,000 distinct values",
-               bench::race(3, {[&] { build(v30k); }, delete_duplicate_nodes},
-                           {[&] { build(v30k); }, ref_delete_duplicate_nodes}),
-               0.01);
-
-    const Values few = drawn_from(kMillion, 1000, 3);
-    report.row("delete_duplicate_nodes, 1,000,000 nodes of 1,000 values",
-               bench::race(5, {[&] { build(few); }, delete_duplicate_nodes},
-                           {clear_list, [&] { create_list(few.data(), kMillion); }}),
-               1.0);
-    report.note("  (reference: create_list building that same list)");
-    // The floor under that figure: the 999,000 free() calls the operation
-    // owes, on their own, against building the list.
-    report.row("  free() of the 999,000 repeats alone",
-               bench::race(5,
-                           {[&] { build(few); },
-                            [] {
-                                node *rest = head->next;
-                                head->next = nullptr;
-                                for (int i = 1; i < 1000; ++i) // keep 1,000 nodes
-                                    rest = rest->next;
-                                while (rest != nullptr) {
-                                    node *next = rest->next;
-                                    std::free(rest);
-                                    rest = next;
-                                }
-                            }},
-                           {clear_list, [&] { create_list(few.data(), kMillion); }}),
-               0);
-
-    const Values all = distinct(kMillion, 4);
-    report.row("delete_duplicate_nodes, 1,000,000 distinct values",
-               bench::race(3, {[&] { build(all); }, delete_duplicate_nodes},
-                           {clear_list, [&] { create_list(all.data(), kMillion); }}),
-               0);
-    report.note("  (reference: create_list building that same list)");
-    clear_list();
-
-    // How the cost grows: distinct values, the worst case for both.
-    std::fprintf(report.out(), "\ndelete_duplicate_nodes on n distinct values (median ms)\n");
-    std::fprintf(report.out(), "%10s %14s %16s\n", "n", "project", "quadratic walk");
-    for (int32_t n : {1'000, 3'000, 10'000, 30'000, 100'000, 300'000, 1'000'000}) {
-        const Values v = distinct(n, 5);
-        Side ours{[&] { build(v); }, delete_duplicate_nodes};
-        double mine = bench::median({bench::time_ms(ours.setup, ours.run),
-                                     bench::time_ms(ours.setup, ours.run),
-                                     bench::time_ms(ours.setup, ours.run)});
-        if (n <= 100'000) {
-            double quad = bench::time_ms([&] { build(v); }, ref_delete_duplicate_nodes);
-            std::fprintf(report.out(), "%10d %14.3f %16.3f\n", n, mine, quad);
-        } else {
-            std::fprintf(report.out(), "%10d %14.3f %16s\n", n, mine, "(hours)");
-        }
+    const std::vector<size_t> peers{kGList, kForwardList};
+    const double not_run = -1;
+    struct Case {
+        const char *what;
+        Values values;
+        double target;
+    };
+    const Case cases[] = {
+        {"duplicate removal, 1,000,000 nodes of 1,000 values", drawn_from(kMillion, 1000, 3), 0.75},
+        {"duplicate removal, 1,000,000 distinct, ascending", ascending(kMillion), 4},
+        {"duplicate removal, 1,000,000 distinct, shuffled", distinct(kMillion, 4), 4},
+    };
+    for (const Case &c : cases) {
+        clear_all();
+        std::vector<double> ms =
+            bench::race_all(5, {{[&] { build(c.values); }, delete_duplicate_nodes},
+                                {[&] {
+                                     glist.clear();
+                                     glist.create(c.values);
+                                 },
+                                 [] { glist.drop_repeats(); }},
+                                {[&] {
+                                     flist.clear();
+                                     flist.create(c.values);
+                                 },
+                                 [] { flist.drop_repeats(); }}});
+        ms.insert(ms.begin() + kPlain, not_run);
+        report.sides_row(c.what, ms, peers, c.target);
     }
-    clear_list();
+
+    // The stack duplicate removal takes, the free() calls included, on a
+    // list that uses every part of it.
+    build(cases[2].values);
+    report.limit_row("duplicate removal: stack used",
+                     static_cast<double>(stack_used(delete_duplicate_nodes)) / 1024, "KiB", 64);
+    clear_all();
+}
+
+// How duplicate removal grows with n distinct values (shuffled), the worst
+// case for the quadratic walk: each side's median of 3 (the quadratic walk
+// once, as long as one run is expected to take under kAffordable seconds).
+void growth(bench::Report &report, const char *plot) {
+    constexpr double kAffordable = 15;
+    FILE *data = plot != nullptr ? std::fopen(plot, "w") : nullptr;
+    if (plot != nullptr && data == nullptr) {
+        std::perror(plot);
+        std::exit(1);
+    }
+    std::fprintf(report.out(), "\nduplicate removal on n distinct values, shuffled (median ms)\n");
+    std::fprintf(report.out(), "%10s %12s %16s %12s %14s\n", "n", "listcore", "quadratic walk",
+                 "GSList", "forward_list");
+    if (data != nullptr)
+        std::fprintf(data, "# n listcore quadratic GSList forward_list (ms; - not run)\n");
+    double quad_n = 0, quad_ms = 0;
+    for (int32_t n :
+         {1'000, 2'000, 5'000, 10'000, 20'000, 50'000, 100'000, 200'000, 500'000, 1'000'000}) {
+        const Values v = distinct(n, 5);
+        clear_all();
+        std::vector<double> ms = bench::race_all(3, {{[&] { build(v); }, delete_duplicate_nodes},
+                                                     {[&] {
+                                                          glist.clear();
+                                                          glist.create(v);
+                                                      },
+                                                      [] { glist.drop_repeats(); }},
+                                                     {[&] {
+                                                          flist.clear();
+                                                          flist.create(v);
+                                                      },
+                                                      [] { flist.drop_repeats(); }}});
+        double expected = quad_n == 0 ? 0 : quad_ms * (n / quad_n) * (n / quad_n) / 1000;
+        char quad[32] = "-";
+        if (expected < kAffordable) {
+            if (expected > 5) {
+                std::fprintf(report.out(), "%10d   (the quadratic walk: about %.0f s)\n", n,
+                             expected);
+                std::fflush(report.out());
+            }
+            quad_ms = bench::time_ms([&] { build(v); }, ref_delete_duplicate_nodes);
+            quad_n = n;
+            std::snprintf(quad, sizeof quad, "%.3f", quad_ms);
+        }
+        std::fprintf(report.out(), "%10d %12.3f %16s %12.3f %14.3f\n", n, ms[0], quad, ms[1],
+                     ms[2]);
+        std::fflush(report.out());
+        if (data != nullptr)
+            std::fprintf(data, "%d %.4f %s %.4f %.4f\n", n, ms[0], quad, ms[1], ms[2]);
+    }
+    std::fprintf(report.out(), "(the quadratic walk ran up to n = %.0f)\n", quad_n);
+    if (data != nullptr)
+        std::fclose(data);
+    clear_all();
+}
+
+const char *option_value(int argc, char **argv, const char *name) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return argv[i + 1];
+    return nullptr;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    bench::Report report(stderr);
-    walks(report);
-    duplicates(report);
+    bench::Report report(stderr, false);
+    std::fprintf(stderr, "%-52s %12s %12s %12s %12s %8s %8s\n", "operation", "listcore", "plain C",
+                 "GSList", "forward_list", "ratio", "target");
+    // --only walks|duplicates|growth: one part alone.
+    const char *only = option_value(argc, argv, "--only");
+    auto part = [&](const char *name) { return only == nullptr || std::strcmp(only, name) == 0; };
+    if (part("walks"))
+        walks(report);
+    if (part("duplicates"))
+        duplicates(report);
+    if (part("growth"))
+        growth(report, option_value(argc, argv, "--plot"));
     if (report.missed() != 0) {
         std::fprintf(stderr, "%d target(s) missed\n", report.missed());
         if (bench::has_flag(argc, argv, "--check"))

@@ -1,28 +1,64 @@
 // SPDX-License-Identifier: MIT
-// A small benchmark driver: the project's code and a plain reference run in
-// turns, in the same process, several times; medians and their ratio are
-// printed next to a target. With --check a missed target makes the program
-// exit non-zero.
+// A small benchmark driver: the project's code and plain references or peers
+// run in turns, in the same process, several times, each run starting with
+// cold caches; medians and their ratio are printed next to a target. With
+// --check a missed target makes the program exit non-zero.
 #pragma once
 
 #include <algorithm>
-#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <emmintrin.h>
 
 namespace bench {
 
 using Action = std::function<void()>;
 
+// Flushes the process's data from every cache level: each line of its heap
+// and of its anonymous writable mappings (where large blocks live). The
+// caches are far larger than what a timed part touches on some machines, so
+// sweeping a buffer through them would take longer than the runs.
+inline void evict_caches() {
+    FILE *maps = std::fopen("/proc/self/maps", "r");
+    if (maps == nullptr)
+        return;
+    char line[512];
+    while (std::fgets(line, sizeof line, maps) != nullptr) {
+        unsigned long from = 0, to = 0;
+        char perms[8] = "", path[256] = "";
+        if (std::sscanf(line, "%lx-%lx %7s %*s %*s %*s %255s", &from, &to, perms, path) < 3)
+            continue;
+        bool anonymous = path[0] == '\0' || std::strcmp(path, "[heap]") == 0;
+        if (std::strcmp(perms, "rw-p") != 0 || !anonymous)
+            continue;
+        for (unsigned long at = from; at < to; at += 64)
+            _mm_clflush(reinterpret_cast<const void *>(at));
+    }
+    std::fclose(maps);
+    _mm_mfence();
+}
+
+// The thread's own processor time (user and system), in milliseconds: on a
+// machine shared with other work, time spent waiting for a processor would
+// otherwise count against whichever side was running.
+inline double thread_ms() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) * 1e-6;
+}
+
 inline double time_ms(const Action &setup, const Action &run) {
     setup();
-    auto t0 = std::chrono::steady_clock::now();
+    evict_caches();
+    double t0 = thread_ms();
     run();
-    auto t1 = std::chrono::steady_clock::now();
-    return std::chrono::duration<double, std::milli>(t1 - t0).count();
+    return thread_ms() - t0;
 }
 
 inline double median(std::vector<double> v) {
@@ -56,11 +92,27 @@ inline Times race(int runs, const Side &project, const Side &reference) {
     return {median(p), median(r)};
 }
 
+// Runs every side `runs` times, each round starting with another side.
+inline std::vector<double> race_all(int runs, const std::vector<Side> &sides) {
+    std::vector<std::vector<double>> t(sides.size());
+    for (int i = 0; i < runs; ++i) {
+        for (size_t k = 0; k < sides.size(); ++k) {
+            size_t s = (k + static_cast<size_t>(i)) % sides.size();
+            t[s].push_back(time_ms(sides[s].setup, sides[s].run));
+        }
+    }
+    std::vector<double> medians;
+    for (const auto &v : t)
+        medians.push_back(median(v));
+    return medians;
+}
+
 class Report {
   public:
-    explicit Report(FILE *out) : out_(out) {
-        std::fprintf(out_, "%-52s %12s %12s %8s %9s\n", "operation", "project", "reference",
-                     "ratio", "target");
+    explicit Report(FILE *out, bool header = true) : out_(out) {
+        if (header)
+            std::fprintf(out_, "%-52s %12s %12s %8s %9s\n", "operation", "project", "reference",
+                         "ratio", "target");
     }
 
     // A row whose ratio must stay at or below `target` (0: figure only).
@@ -72,6 +124,35 @@ class Report {
             std::snprintf(goal, sizeof goal, "<= %.3g", target);
         std::fprintf(out_, "%-52s %9.2f ms %9.2f ms %8.4f %9s  %s\n", what.c_str(), t.project,
                      t.reference, ratio, goal, ok ? "" : "MISSED");
+        missed_ += !ok;
+    }
+
+    // A row of several sides (a negative time: not run), the first being the
+    // project's, whose ratio to the fastest of the sides in `against` must
+    // stay at or below `target`.
+    void sides_row(const std::string &what, const std::vector<double> &ms,
+                   const std::vector<size_t> &against, double target) {
+        double best = 0;
+        for (size_t k : against)
+            best = (best == 0 || ms[k] < best) ? ms[k] : best;
+        double ratio = ms[0] / best;
+        bool ok = ratio <= target;
+        std::fprintf(out_, "%-52s", what.c_str());
+        for (double t : ms) {
+            if (t < 0)
+                std::fprintf(out_, " %12s", "-");
+            else
+                std::fprintf(out_, " %9.2f ms", t);
+        }
+        std::fprintf(out_, " %8.4f <= %-5.3g %s\n", ratio, target, ok ? "" : "MISSED");
+        missed_ += !ok;
+    }
+
+    // A figure checked against a limit, in its own unit.
+    void limit_row(const std::string &what, double value, const char *unit, double limit) {
+        bool ok = value <= limit;
+        std::fprintf(out_, "%-52s %9.1f %s (at most %.0f %s)  %s\n", what.c_str(), value, unit,
+                     limit, unit, ok ? "" : "MISSED");
         missed_ += !ok;
     }
 
