@@ -69,10 +69,13 @@ TEST(BuildAndPrint, LongListPrintsLikePrintf) {
     // Long enough to cross the formatting buffer many times, with values of
     // every width.
     Values v;
+    for (int64_t p = 1; p <= 1'000'000'000; p *= 10) // each width's first and last
+        for (int64_t x : {p, p - 1, -p, 1 - p, p * 2 - 1})
+            v.push_back(static_cast<int32_t>(x));
+    for (int32_t i = 0; i < 5000; ++i)
+        v.push_back((i % 7 == 0) ? INT32_MIN + i : (i * 7919) * ((i & 1) ? -1 : 1));
     std::string want = "\nThe data : ";
-    for (int32_t i = 0; i < 5000; ++i) {
-        int32_t x = (i % 7 == 0) ? INT32_MIN + i : (i * 7919) * ((i & 1) ? -1 : 1);
-        v.push_back(x);
+    for (int32_t x : v) {
         char text[16];
         std::snprintf(text, sizeof text, "%d  ", x);
         want += text;
