@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <emmintrin.h>
 
 namespace {
 
@@ -79,14 +80,37 @@ inline uint64_t eight_digits(uint32_t u) {
     return tens | ((x - tens * 10) << 8);
 }
 
+inline uint32_t magnitude(int32_t v) {
+    return v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+}
+
+// Writes the sign of v, if any; returns where the digits go.
+inline char *put_sign(char *out, int32_t v) {
+    *out = '-';
+    return out + (v < 0);
+}
+
+// Writes eight digit values (as eight_digits() gives them) without their
+// leading zeros, then two blanks; returns the end. May scribble on up to 10
+// bytes from `out`.
+inline char *put_digits(char *out, uint64_t digits) {
+    // Leading zeros are the low zero bytes; the last digit always counts.
+    int zeros = __builtin_ctzll(digits | uint64_t{1} << 56) / 8;
+    digits = (digits | 0x3030303030303030u) >> (8 * zeros);
+    std::memcpy(out, &digits, sizeof digits);
+    out += 8 - zeros;
+    out[0] = ' ';
+    out[1] = ' ';
+    return out + 2;
+}
+
 // Writes v in decimal followed by two blanks, as "%d  " would; returns the
 // end of what was written. Needs at most 13 bytes, but may scribble on up to
 // 19 bytes from `out`.
 inline char *put_value(char *out, int32_t v) {
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "digits laid out little-endian");
-    uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
-    *out = '-';
-    out += v < 0;
+    uint32_t u = magnitude(v);
+    out = put_sign(out, v);
     if (u >= 100000000) {
         uint32_t high = u / 100000000; // 1 to 21
         u -= high * 100000000;
@@ -95,40 +119,67 @@ inline char *put_value(char *out, int32_t v) {
         *out++ = static_cast<char>('0' + high % 10);
         uint64_t digits = eight_digits(u) | 0x3030303030303030u;
         std::memcpy(out, &digits, sizeof digits);
-        out += 8;
-    } else {
-        // Leading zeros are the low zero bytes; the last digit always counts.
-        uint64_t digits = eight_digits(u);
-        int zeros = __builtin_ctzll(digits | uint64_t{1} << 56) / 8;
-        digits = (digits | 0x3030303030303030u) >> (8 * zeros);
-        std::memcpy(out, &digits, sizeof digits);
-        out += 8 - zeros;
+        out[8] = ' ';
+        out[9] = ' ';
+        return out + 10;
     }
-    out[0] = ' ';
-    out[1] = ' ';
-    return out + 2;
+    return put_digits(out, eight_digits(u));
+}
+
+// eight_digits() of two magnitudes below 100,000,000 at once, in the lanes of
+// an SSE2 register: the same steps, each lane its own number.
+inline void eight_digits_twice(uint32_t u0, uint32_t u1, uint64_t &d0, uint64_t &d1) {
+    auto lanes = [](uint32_t c) { return _mm_set1_epi32(static_cast<int>(c)); };
+    __m128i u = _mm_set_epi64x(u1, u0);
+    __m128i high = _mm_srli_epi64(_mm_mul_epu32(u, lanes(0xD1B71759u)), 45); // u / 10000
+    __m128i low = _mm_sub_epi32(u, _mm_mul_epu32(high, lanes(10000)));
+    __m128i x = _mm_or_si128(high, _mm_slli_epi64(low, 32)); // 4 digits per 32 bits
+    __m128i hundreds = _mm_srli_epi16(_mm_mulhi_epu16(x, _mm_set1_epi16(5243)), 3);
+    x = _mm_or_si128(
+        hundreds, _mm_slli_epi32(_mm_sub_epi16(x, _mm_mullo_epi16(hundreds, _mm_set1_epi16(100))),
+                                 16)); // 2 digits per 16 bits
+    __m128i tens = _mm_mulhi_epu16(x, _mm_set1_epi16(6554));
+    x = _mm_or_si128(tens,
+                     _mm_slli_epi16(_mm_sub_epi16(x, _mm_mullo_epi16(tens, _mm_set1_epi16(10))),
+                                    8)); // 1 digit per byte
+    d0 = static_cast<uint64_t>(_mm_cvtsi128_si64(x));
+    d1 = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(x, x)));
 }
 
 // The body of display(), shared by liblistcore.so and lister.o. The values
-// are formatted here and handed to stdout in blocks, which keeps the order
-// with the caller's own buffered output and costs a fraction of one printf
-// per node.
+// are formatted here, two at a time, and handed to stdout in blocks, which
+// keeps the order with the caller's own buffered output and costs a fraction
+// of one printf per node.
 inline void write_list() {
     if (head == nullptr) {
         std::puts("\n\tthe list is empty \n");
         return;
     }
     std::fputs("\nThe data : ", stdout);
-    constexpr size_t widest = 19; // "-2147483648  " and put_value's scribbles
+    constexpr size_t widest = 2 * 19; // two of "-2147483648  " and put_value's scribbles
     char buf[16384];
     char *end = buf;
-    for (const node *n = head; n != nullptr; n = n->next) {
+    for (const node *n = head; n != nullptr;) {
         prefetch_ahead(n);
         if (static_cast<size_t>(buf + sizeof buf - end) < widest) {
             std::fwrite(buf, 1, static_cast<size_t>(end - buf), stdout);
             end = buf;
         }
-        end = put_value(end, n->data);
+        const node *m = n->next;
+        if (m == nullptr) {
+            end = put_value(end, n->data);
+            break;
+        }
+        uint32_t u0 = magnitude(n->data), u1 = magnitude(m->data);
+        if (u0 < 100000000 && u1 < 100000000) {
+            uint64_t d0, d1;
+            eight_digits_twice(u0, u1, d0, d1);
+            end = put_digits(put_sign(end, n->data), d0);
+            end = put_digits(put_sign(end, m->data), d1);
+        } else {
+            end = put_value(put_value(end, n->data), m->data);
+        }
+        n = m->next;
     }
     std::fwrite(buf, 1, static_cast<size_t>(end - buf), stdout);
     std::puts("\n");

@@ -72,7 +72,7 @@ TEST(BuildAndPrint, LongListPrintsLikePrintf) {
     for (int64_t p = 1; p <= 1'000'000'000; p *= 10) // each width's first and last
         for (int64_t x : {p, p - 1, -p, 1 - p, p * 2 - 1})
             v.push_back(static_cast<int32_t>(x));
-    for (int32_t i = 0; i < 5000; ++i)
+    for (int32_t i = 0; i < 5001; ++i) // an odd count: the last value goes alone
         v.push_back((i % 7 == 0) ? INT32_MIN + i : (i * 7919) * ((i & 1) ? -1 : 1));
     std::string want = "\nThe data : ";
     for (int32_t x : v) {
