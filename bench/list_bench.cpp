@@ -11,7 +11,9 @@
 #include <malloc.h>
 #include <numeric>
 #include <random>
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 node *head = nullptr;
@@ -249,6 +251,22 @@ void duplicates(bench::Report &report) {
     clear_all();
 }
 
+// A line every 10 s while a long run goes on.
+extern "C" void still_running(int) {
+    static const char line[] = "           ... still running\n";
+    ssize_t written = write(2, line, sizeof line - 1);
+    (void)written;
+}
+
+void ticking(bool on) {
+    struct sigaction action = {};
+    action.sa_handler = on ? still_running : SIG_DFL;
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGALRM, &action, nullptr);
+    itimerval every = {{on ? 10 : 0, 0}, {on ? 10 : 0, 0}};
+    setitimer(ITIMER_REAL, &every, nullptr);
+}
+
 // How duplicate removal grows with n distinct values (shuffled), the worst
 // case for the quadratic walk: each side's median of 3 (the quadratic walk
 // once, as long as one run is expected to take under kAffordable seconds).
@@ -288,7 +306,9 @@ void growth(bench::Report &report, const char *plot) {
                              expected);
                 std::fflush(report.out());
             }
+            ticking(true);
             quad_ms = bench::time_ms([&] { build(v); }, ref_delete_duplicate_nodes);
+            ticking(false);
             quad_n = n;
             std::snprintf(quad, sizeof quad, "%.3f", quad_ms);
         }
