@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -127,7 +129,14 @@ inline char *put_value(char *out, int32_t v) {
 }
 
 // eight_digits() of two magnitudes below 100,000,000 at once, in the lanes of
-// an SSE2 register: the same steps, each lane its own number.
+// an SSE2 register: the same steps, each lane its own number. Elsewhere, one
+// after the other.
+#if !defined(__SSE2__)
+inline void eight_digits_twice(uint32_t u0, uint32_t u1, uint64_t &d0, uint64_t &d1) {
+    d0 = eight_digits(u0);
+    d1 = eight_digits(u1);
+}
+#else
 inline void eight_digits_twice(uint32_t u0, uint32_t u1, uint64_t &d0, uint64_t &d1) {
     auto lanes = [](uint32_t c) { return _mm_set1_epi32(static_cast<int>(c)); };
     __m128i u = _mm_set_epi64x(u1, u0);
@@ -145,6 +154,7 @@ inline void eight_digits_twice(uint32_t u0, uint32_t u1, uint64_t &d0, uint64_t 
     d0 = static_cast<uint64_t>(_mm_cvtsi128_si64(x));
     d1 = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(x, x)));
 }
+#endif
 
 // The body of display(), shared by liblistcore.so and lister.o. The values
 // are formatted here, two at a time, and handed to stdout in blocks, which
