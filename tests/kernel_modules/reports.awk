@@ -64,11 +64,13 @@ BEGIN {
 { sub(/^<[0-9]+>/, "") }
 { for (line in want) if (index($0, line)) delete want[line] }
 
-/^(BUG|WARNING|watchdog: BUG|Oops|general protection fault|kernel BUG at|Kernel panic|rcu: INFO): / ||
+/^(BUG|WARNING|watchdog: BUG|Oops|general protection fault|kernel BUG at|Kernel panic|rcu: INFO|UBSAN): / ||
 /^INFO: task .* blocked for more than/ || /^unreferenced object 0x/ {
     begin_report()
 }
-/^=+$/ || /^-+\[ (cut here|end trace.*) \]-+$/ || /^@@ / {
+# A failure injected on purpose logs its stack (fault injection's verbose
+# mode): no report, and no part of one.
+/^=+$/ || /^-+\[ (cut here|end trace.*) \]-+$/ || /^@@ / || /^FAULT_INJECTION: forcing a failure/ {
     close_report()
     next
 }
