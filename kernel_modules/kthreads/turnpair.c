@@ -37,9 +37,11 @@ static bool lone;
 
 /*
  * One worker's loop: advance mglb whenever its parity is `odd`, logging the
- * value seen. Workers yield between tries: with voluntary preemption a
- * worker waiting for its turn would otherwise keep the only CPU of a one-CPU
- * machine. A lone worker makes one more pass after it learns so.
+ * value seen. A worker waiting for its turn yields the CPU at every try:
+ * with voluntary preemption it would otherwise keep the only CPU of a
+ * one-CPU machine, and cond_resched() gives the CPU up only once the
+ * scheduler's tick has asked for it, so that each value would cost two
+ * ticks there. A lone worker makes one more pass after it learns so.
  */
 static int take_turns(int odd)
 {
@@ -60,7 +62,7 @@ static int take_turns(int odd)
 		spin_unlock(&spnvar);
 		if (last)
 			break;
-		cond_resched();
+		yield();
 	}
 	return 0;
 }
