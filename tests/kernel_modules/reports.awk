@@ -79,8 +79,9 @@ open {
     if (kcsan ? nlines == 1 && mentions_ours($0) : mentions_ours($0))
         ours = 1
     # An unresolved frame: " 0xffffffffc0001234", "[<...>] 0x...",
-    # "RIP: 0010:0x..." (not "? 0x...": a stale value the unwinder came upon).
-    if (!kcsan && ($0 ~ /^ *0x[0-9a-f]+$/ || $0 ~ /(\] |RIP: [0-9a-f]+:)0x[0-9a-f]+$/))
+    # "RIP: 0010:0x..." (not "? 0x...": a stale value the unwinder came upon;
+    # nor "RIP: 0033:0x...": user space, where a report may find a task).
+    if (!kcsan && ($0 ~ /^ *0x[0-9a-f]+$/ || $0 ~ /(\] |RIP: 0010:)0x[0-9a-f]+$/))
         ours = 1
 }
 
