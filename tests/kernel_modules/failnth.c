@@ -208,25 +208,30 @@ static int try_turnpair(const char *kind, unsigned n, const char *ko, char *crea
 
 static void turnpair(const char *ko)
 {
-    unsigned n = 1, first = 0, second = 0;
+    unsigned n = 1, first = 0, second = 0, lo = 0, hi = 0;
     char created;
-    for (;; n++) {
-        int injected = try_turnpair("try", n, ko, &created);
-        first = created == 'f' ? n : first;
-        second = created == 's' ? n : second;
-        if (!injected)
-            break;
-    }
-    /* Which n reaches a worker's creation shifts now and then (the kernel's
-     * own bookkeeping allocates when it needs to): a case missed is tried
-     * again around a creation seen, or else just before the end. */
-    unsigned hint = first ? first : second ? second : n > 6 ? n - 6 : 1;
-    for (int round = 0; round < 5 && !(first && second); round++)
-        for (unsigned m = hint > 6 ? hint - 6 : 1; m <= hint + 6 && !(first && second); m++) {
-            try_turnpair("retry", m, ko, &created);
+    for (int round = 0; round <= 5 && !(first && second); round++) {
+        /* Which n reaches a worker's creation shifts by up to several from
+         * try to try (the kernel's own bookkeeping allocates when it needs
+         * to): a case the tries from n = 1 missed is tried again around the
+         * creations seen, or else just before the end. */
+        if (round == 1 && !lo)
+            lo = hi = n > 6 ? n - 6 : 1;
+        unsigned from = round ? (lo > 8 ? lo - 8 : 1) : 1, to = round ? hi + 4 : UINT32_MAX;
+        for (unsigned m = from; m <= to && !(round && first && second); m++) {
+            int injected = try_turnpair(round ? "retry" : "try", m, ko, &created);
             first = created == 'f' ? m : first;
             second = created == 's' ? m : second;
+            if (created != '-') {
+                lo = !lo || m < lo ? m : lo;
+                hi = m > hi ? m : hi;
+            }
+            if (!round && !injected) {
+                n = m;
+                break;
+            }
         }
+    }
 }
 
 /* Hands the device n and fetches it back, with nothing armed. */
