@@ -13,6 +13,10 @@
  * module's code goes away, so the module can be unloaded at any moment.
  * Each worker holds a reference to its task from creation on, which keeps
  * kthread_stop() safe on a worker that has already returned by itself.
+ *
+ * When one worker could not be created, nobody would ever hand the other
+ * its turn again: the init routine marks the survivor as alone, and a lone
+ * worker takes its turn if the counter has its parity, then returns.
  */
 #include <linux/err.h>
 #include <linux/init.h>
@@ -28,17 +32,24 @@ static spinlock_t spnvar;
 static struct task_struct *thr;
 static struct task_struct *thr2;
 static int a = 1;
+/* Set under spnvar once one worker is known not to exist. */
+static bool lone;
 
 /*
  * One worker's loop: advance mglb whenever its parity is `odd`, logging the
- * value seen. Workers yield between tries: with voluntary preemption a
- * worker waiting for its turn would otherwise keep the only CPU of a one-CPU
- * machine.
+ * value seen. A worker waiting for its turn yields the CPU at every try:
+ * with voluntary preemption it would otherwise keep the only CPU of a
+ * one-CPU machine, and cond_resched() gives the CPU up only once the
+ * scheduler's tick has asked for it, so that each value would cost two
+ * ticks there. A lone worker makes one more pass after it learns so.
  */
 static int take_turns(int odd)
 {
 	while (READ_ONCE(mglb) <= 100 && !kthread_should_stop()) {
+		bool last;
+
 		spin_lock(&spnvar);
+		last = lone;
 		if (mglb <= 100 && (mglb & 1) == odd) {
 			int v = mglb;
 
@@ -49,7 +60,9 @@ static int take_turns(int odd)
 				printk(KERN_INFO "\t\tthread2 : %d \n", v);
 		}
 		spin_unlock(&spnvar);
-		cond_resched();
+		if (last)
+			break;
+		yield();
 	}
 	return 0;
 }
@@ -64,6 +77,13 @@ static int mykthread2(void *ptr)
 	return take_turns(0);
 }
 
+static void set_lone(void)
+{
+	spin_lock(&spnvar);
+	lone = true;
+	spin_unlock(&spnvar);
+}
+
 static int __init mychar_driver(void)
 {
 	spin_lock_init(&spnvar);
@@ -71,6 +91,7 @@ static int __init mychar_driver(void)
 	thr = kthread_create_on_node(mykthread, &a, -1, "vurt");
 	if (IS_ERR(thr)) {
 		printk(KERN_INFO "failed to create the thread \n");
+		set_lone();
 	} else {
 		get_task_struct(thr);
 		printk(KERN_INFO "our thread created succesfully \n");
@@ -84,6 +105,8 @@ static int __init mychar_driver(void)
 	if (!IS_ERR(thr2)) {
 		get_task_struct(thr2);
 		wake_up_process(thr2);
+	} else if (!IS_ERR(thr)) {
+		set_lone();
 	}
 	return 0;
 }

@@ -64,11 +64,13 @@ BEGIN {
 { sub(/^<[0-9]+>/, "") }
 { for (line in want) if (index($0, line)) delete want[line] }
 
-/^(BUG|WARNING|watchdog: BUG|Oops|general protection fault|kernel BUG at|Kernel panic|rcu: INFO): / ||
+/^(BUG|WARNING|watchdog: BUG|Oops|general protection fault|kernel BUG at|Kernel panic|rcu: INFO|UBSAN): / ||
 /^INFO: task .* blocked for more than/ || /^unreferenced object 0x/ {
     begin_report()
 }
-/^=+$/ || /^-+\[ (cut here|end trace.*) \]-+$/ || /^@@ / {
+# A failure injected on purpose logs its stack (fault injection's verbose
+# mode): no report, and no part of one.
+/^=+$/ || /^-+\[ (cut here|end trace.*) \]-+$/ || /^@@ / || /^FAULT_INJECTION: forcing a failure/ {
     close_report()
     next
 }
@@ -77,8 +79,9 @@ open {
     if (kcsan ? nlines == 1 && mentions_ours($0) : mentions_ours($0))
         ours = 1
     # An unresolved frame: " 0xffffffffc0001234", "[<...>] 0x...",
-    # "RIP: 0010:0x..." (not "? 0x...": a stale value the unwinder came upon).
-    if (!kcsan && ($0 ~ /^ *0x[0-9a-f]+$/ || $0 ~ /(\] |RIP: [0-9a-f]+:)0x[0-9a-f]+$/))
+    # "RIP: 0010:0x..." (not "? 0x...": a stale value the unwinder came upon;
+    # nor "RIP: 0033:0x...": user space, where a report may find a task).
+    if (!kcsan && ($0 ~ /^ *0x[0-9a-f]+$/ || $0 ~ /(\] |RIP: 0010:)0x[0-9a-f]+$/))
         ours = 1
 }
 
