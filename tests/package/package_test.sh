@@ -124,6 +124,11 @@ for module in turnpair qvx_device; do
     same "modprobe $module" "$(in_root modprobe -S "$release" --show-depends $module)" "insmod $modules/$module.ko "
 done
 same "modules loaded at boot" "$(in_root sh -c 'grep -rlsE "turnpair|qvx_device" /etc/modules* /usr/lib/modules-load.d')" ""
+# Who may open the device: the udev rule, and the system group it names.
+rule=/usr/lib/udev/rules.d/60-qvx-dkms.rules
+same "the udev rule" "$(grep -v '^#' "$root$rule")" 'KERNEL=="qvx_device", SUBSYSTEM=="misc", GROUP="qvx", MODE="0660"'
+gid=$(in_root getent group qvx | cut -d: -f3 || true)
+[ -n "$gid" ] && [ "$gid" -ge 100 ] && [ "$gid" -lt 1000 ] || fail "no system group qvx (gid 100 to 999): '$gid'"
 
 step "4. DKMS's modules in Linux $release under qemu"
 bash "$top/tests/kernel_modules/turnpair_test.sh" "$kernel" 2 "$root$modules/turnpair.ko" ||
@@ -136,6 +141,8 @@ apt_in_root purge liblistcore liblistcore-dev qvx-tools qvx-dkms >"$work/purge.l
     { cat "$work/purge.log"; die "apt could not purge the packages"; }
 echo "DKMS on purge:"
 sed -n '/^Module qvx-/,/^Deleting module/p' "$work/purge.log" | grep -vE '^$|^ ' | sed 's/^/    /'
+[ ! -e "$root$rule" ] || fail "the udev rule is left after the purge"
+same "the group qvx after the purge (kept, as system groups are)" "$(in_root getent group qvx | cut -d: -f3)" "$gid"
 # Left over may be only the headers' files, and the kernel's module index
 # that depmod rebuilt when DKMS took the modules away (which a system with
 # that kernel has anyway). Packages name /lib, /bin and /sbin for their
