@@ -143,14 +143,15 @@ echo "DKMS on purge:"
 sed -n '/^Module qvx-/,/^Deleting module/p' "$work/purge.log" | grep -vE '^$|^ ' | sed 's/^/    /'
 [ ! -e "$root$rule" ] || fail "the udev rule is left after the purge"
 same "the group qvx after the purge (kept, as system groups are)" "$(in_root getent group qvx | cut -d: -f3)" "$gid"
-# Left over may be only the headers' files, and the kernel's module index
+# Left over may be only the headers' files, the kernel's module index
 # that depmod rebuilt when DKMS took the modules away (which a system with
-# that kernel has anyway). Packages name /lib, /bin and /sbin for their
-# merged /usr places.
+# that kernel has anyway), and what adding the group qvx, which stays, left:
+# the group file's backup and adduser's lock. Packages name /lib, /bin and
+# /sbin for their merged /usr places.
 in_root dpkg-query -L $(for deb in "${headers[@]}"; do dpkg-deb -f "$deb" Package; done) |
     sed -E 's,^/(lib|bin|sbin)/,/usr/\1/,' | LC_ALL=C sort >"$work/headers"
 left=$(LC_ALL=C comm -13 "$work/before" <(snapshot) | LC_ALL=C comm -23 - "$work/headers" |
-    grep -vE "^/usr/lib/modules/$release/modules\.[a-z.]+$" || true)
+    grep -vE "^/usr/lib/modules/$release/modules\.[a-z.]+$|^/etc/gshadow-$|^/run/adduser$" || true)
 [ -z "$left" ] || fail "left behind after the purge:$(echo; echo "$left" | head -n 20)"
 
 finish "the packages, as installed, used and purged: all checks passed ($SECONDS s)"
