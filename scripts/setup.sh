@@ -14,7 +14,7 @@ packages=(
     qemu-system-x86 busybox-static cpio ca-certificates # kernel tests in a VM
     mmdebstrap uidmap                                  # build roots for other kernels' compilers
     mount proot                                        # entering them (proot: where mounting is refused)
-    gcc-multilib                                       # a 32-bit caller of qvx_device for the VM
+    gcc-multilib g++-multilib                          # a static 32-bit devpoke for the VM
     build-essential dpkg-dev debhelper dh-dkms lintian # Debian packages (scripts/package.sh)
     linux-source-6.1 flex bison libelf-dev bc          # debug kernels for the VM
     groff-base mandoc clang-format git                 # manual pages, lint

@@ -5,7 +5,15 @@
  * WRITE_VALUE_CMD stores the value the caller hands over, READ_VALUE_CMD
  * hands back the last one stored (0 before the first write); any other
  * command gets -ENOTTY. Every write, read and release is logged, so that a
- * client's conversation with the device can be followed in the kernel log.
+ * client's conversation with the device can be followed in the kernel log;
+ * since any opener can make those lines, they go through the kernel's rate
+ * limiting: a dialogue at a person's pace is logged whole, a loop of calls
+ * leaves a few lines every five seconds and a count of those it suppressed.
+ *
+ * The node is made 0600, root's alone; a udev rule of the package that
+ * installs the module opens it to a group. 32-bit callers are served by the
+ * same commands: both take an 8-byte argument whatever the ABI, and
+ * compat_ptr_ioctl turns the caller's pointer into a 64-bit one.
  *
  * With refuse_reads=1 every READ_VALUE_CMD fails with -EPERM, for trying a
  * client's failure path.
@@ -39,11 +47,11 @@ static long qvx_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
 		mutex_lock(&value_lock);
 		value = v;
 		mutex_unlock(&value_lock);
-		pr_info("write %d\n", v);
+		pr_info_ratelimited("write %d\n", v);
 		return 0;
 	case READ_VALUE_CMD:
 		if (refuse_reads) {
-			pr_info("read refused\n");
+			pr_info_ratelimited("read refused\n");
 			return -EPERM;
 		}
 		mutex_lock(&value_lock);
@@ -51,7 +59,7 @@ static long qvx_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
 		mutex_unlock(&value_lock);
 		if (copy_to_user(argp, &v, sizeof(v)))
 			return -EFAULT;
-		pr_info("read %d\n", v);
+		pr_info_ratelimited("read %d\n", v);
 		return 0;
 	default:
 		return -ENOTTY;
@@ -60,13 +68,14 @@ static long qvx_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
 
 static int qvx_release(struct inode *inode, struct file *file)
 {
-	pr_info("release\n");
+	pr_info_ratelimited("release\n");
 	return 0;
 }
 
 static const struct file_operations qvx_fops = {
 	.owner = THIS_MODULE,
 	.unlocked_ioctl = qvx_ioctl,
+	.compat_ioctl = compat_ptr_ioctl,
 	.release = qvx_release,
 };
 
@@ -74,7 +83,7 @@ static struct miscdevice qvx_misc = {
 	.minor = MISC_DYNAMIC_MINOR,
 	.name = "qvx_device",
 	.fops = &qvx_fops,
-	.mode = 0666,
+	.mode = 0600,
 };
 
 module_misc_device(qvx_misc);

@@ -6,7 +6,8 @@
  * Both commands announce an 8-byte argument; the value itself is a 32-bit
  * signed integer in the low half (the first four bytes on x86-64). Callers
  * hand over 8-byte buffers, so a driver that moves the announced size stays
- * inside them.
+ * inside them. The size comes from a fixed-width type, never a pointer or a
+ * long, so that 32-bit programs build the same command numbers.
  */
 #ifndef QVX_DEVICE_H
 #define QVX_DEVICE_H

@@ -5,15 +5,19 @@
 # every read, so each line waits until devpoke blocks reading), checked for
 # devpoke's output, its complaints, its status and what the driver saw.
 #   devpoke_test.sh fake <devpoke linked with the stand-in driver>
-#   devpoke_test.sh vm <kernel folder> <cpus> <devpoke> <qvx_device.ko>
+#   devpoke_test.sh vm <kernel folder> <cpus> <devpoke> <qvx_device.ko> [<32-bit devpoke>|no-32-bit]
 #   devpoke_test.sh absent <devpoke>     no driver on this machine
 #   devpoke_test.sh abi <devpoke> <folder of qvx_device.h>
 # or, in a VM that other scenarios share (devpoke, qvx_device.ko and, with
 # "stress", qvx_stress in its /root):
 #   devpoke_test.sh vm-scenario [stress]          prints the scenario for vm.sh
 #   devpoke_test.sh vm-check <console> [stress]   checks the VM's console
-# With "stress" the dialogues are followed by 4 processes doing 5,000
-# write/read pairs each at once, and an unload while the device is open.
+# In a VM some dialogues run as users in and outside the group qvx, before
+# and after the node gets the group and mode the package's udev rule gives
+# it; with a 32-bit devpoke some run that too. With "stress" the dialogues
+# are followed by 4 processes doing 5,000 write/read pairs each at once (the
+# driver's rate limiting must keep their log to a few hundred lines), the
+# bad arguments of "qvx_stress bad", and an unload while the device is open.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
@@ -24,6 +28,12 @@ menu=$'Enter the Value to send \n 1 - write \n 2 - read  \n'
 writing=$'Writing Value to Driver\n' reading=$'Reading Value from Driver\n'
 closing=$'Closing Driver\n'
 no_device="devpoke: cannot open /dev/qvx_device: No such file or directory"
+denied="devpoke: cannot open /dev/qvx_device: Permission denied"
+# Most lines the stress run may leave in the log, of the 40,007 it makes (a
+# write, a read and a release after it included);
+# notes must count some of the others as suppressed (not all: a call that
+# finds another CPU checking the rate limit is dropped uncounted).
+most_lines=400
 
 expected() {
     local ok=$'@@ stderr\n@@ status 0\n@@ driver\n'
@@ -44,8 +54,26 @@ expected() {
     printf '@@ driver\nqvx_device: read refused\nqvx_device: release\n'
     printf '@@ case no-driver\n%s' "${opening}Cannot open device file..."$'\n'
     printf '@@ stderr\n%s\n@@ status 1\n@@ driver\n' "$no_device"
+    for name in ${users:+outsider-0600 member-0600 outsider-0660}; do
+        printf '@@ case %s\n%s' $name "${opening}Cannot open device file..."$'\n'
+        printf '@@ stderr\n%s\n@@ status 1\n@@ driver\n' "$denied"
+    done
+    for name in ${users:+member-0660} ${m32:+32-bit}; do
+        printf '@@ case %s\n%s' $name "$opening$menu$writing$menu$reading"$'Value is 1\n'"$menu$closing$ok"
+        printf 'qvx_device: write 1\nqvx_device: read 1\nqvx_device: release\n'
+    done
+    for name in ${m32:+32-bit-refused-read}; do
+        printf '@@ case %s\n%s' $name "$opening$menu$reading$menu$closing"
+        printf '@@ stderr\ndevpoke: the driver refused the read: Operation not permitted\n@@ status 0\n'
+        printf '@@ driver\nqvx_device: read refused\nqvx_device: release\n'
+    done
     [ -z "${stress:-}" ] || printf '%s\n' '@@ case stress' 'qvx_stress: 4 processes x 5000 write/read pairs' \
-        '@@ status 0' '@@ case unload-held-open' 'refused while open' 'unloaded once closed'
+        '@@ status 0' "logged at most $most_lines lines, others suppressed" \
+        '@@ case bad-arguments' 'a NULL pointer: write EFAULT, read EFAULT' \
+        'an unmapped page: write EFAULT, read EFAULT' 'a kernel address: write EFAULT, read EFAULT' \
+        'a read-only page: read EFAULT' 'a value straddling the end of a mapping: write EFAULT, read EFAULT' \
+        '10000 random command numbers: 10000 ENOTTY' '@@ status 0' \
+        '@@ case unload-held-open' 'refused while open' 'unloaded once closed'
 }
 
 # The dialogues, as a script for busybox sh or any POSIX shell; driver and
@@ -53,15 +81,20 @@ expected() {
 dialogues() {
     cat <<'SCRIPT'
 trap '' PIPE
-# Waits until process $1 blocks reading its standard input; fails once it
-# has ended.
+prog=devpoke as=
+# Waits until process $1 blocks reading its standard input (read is system
+# call 0, or 3 for a 32-bit program); fails once it has ended.
 await_read() {
     while :; do
         { read -r nr fd rest <"/proc/$1/syscall"; } 2>/dev/null || return 1
-        [ "$nr $fd" = "0 0x0" ] && return 0
+        case "$nr $fd" in "0 0x0" | "3 0x0") return 0 ;; esac
         case $(cut -d' ' -f3 "/proc/$1/stat") in Z | X) return 1 ;; esac
         sleep 0.02
     done
+}
+# Runs $prog, as user $as if set (su's -s makes it the user's shell).
+start() {
+    if [ -z "$as" ]; then exec "./$prog"; else exec su -s "$PWD/$prog" "$as"; fi
 }
 dialogue() {
     name=$1 mode=$2
@@ -69,7 +102,7 @@ dialogue() {
     driver "$mode"
     rm -f in && mkfifo in
     # Limited output: a devpoke looping on at end of input fills no disk.
-    (ulimit -f 1000 && exec ./devpoke <in >out 2>err) &
+    (ulimit -f 1000 && start <in >out 2>err) &
     pid=$!
     exec 3>in
     for line; do
@@ -93,10 +126,39 @@ dialogue junk-repeats plain '2\n' 'x\n' '0\n'
 dialogue refused-read refuse_reads '2\n' '0\n'
 dialogue no-driver absent
 SCRIPT
+    [ -z "${users:-}" ] || cat <<'SCRIPT'
+as=outsider
+dialogue outsider-0600 plain '1\n'
+as=member
+dialogue member-0600 plain '1\n'
+as=outsider
+dialogue outsider-0660 grouped '1\n'
+as=member
+dialogue member-0660 grouped '1\n' '2\n' '0\n'
+as=
+SCRIPT
+    [ -z "${m32:-}" ] || cat <<'SCRIPT'
+prog=devpoke32
+dialogue 32-bit plain '1\n' '2\n' '0\n'
+dialogue 32-bit-refused-read refuse_reads '2\n' '0\n'
+prog=devpoke
+SCRIPT
     [ -z "${stress:-}" ] || cat <<'SCRIPT'
 driver plain
 echo "@@ case stress"
+start=$(date +%s)
 ./qvx_stress 4 5000 2>&1
+echo "@@ status $?"
+took=$(($(date +%s) - start))
+# A call once the rate limit's 5 s have passed brings the last notes of
+# lines suppressed.
+sleep 6
+./qvx_stress 1 1 >/dev/null
+dmesg -c >stress.log
+suppressed=$(sed -n 's/.*: \([0-9]*\) callbacks suppressed$/\1/p' stress.log | awk '{ n += $1 } END { print n + 0 }')
+echo "logged $(grep -c '^qvx_device: ' stress.log) lines, $suppressed suppressed, in $took s"
+echo "@@ case bad-arguments"
+./qvx_stress bad 2>&1
 echo "@@ status $?"
 echo "@@ case unload-held-open"
 exec 4</dev/qvx_device
@@ -111,7 +173,14 @@ check() { # check <transcript>
     diff -u "$work/expected" "$1" && echo "all dialogues as expected"
 }
 vm_scenario() {
+    users=1
+    # A member of the group qvx and a user outside it; "grouped" gives the
+    # node what the package's udev rule gives it.
+    echo 'mkdir -p /etc && chmod 0755 / /root'
+    echo 'printf "%s\n" root:x:0:0::/root:/bin/sh member:x:1000:1000::/:/bin/sh outsider:x:1001:1001::/:/bin/sh >/etc/passwd'
+    echo 'printf "%s\n" root:x:0: qvx:x:999:member member:x:1000: outsider:x:1001: >/etc/group'
     echo 'driver() { rmmod qvx_device 2>/dev/null; case $1 in plain) insmod qvx_device.ko ;;'
+    echo '    grouped) insmod qvx_device.ko && chgrp qvx /dev/qvx_device && chmod 0660 /dev/qvx_device ;;'
     echo '    refuse_reads) insmod qvx_device.ko refuse_reads=1 ;; esac; dmesg -c >/dev/null; }'
     echo 'driver_log() { dmesg -c | grep "^qvx_device: " || true; }'
     echo 'echo "@@ devpoke begin"'
@@ -119,7 +188,12 @@ vm_scenario() {
     echo 'echo "@@ devpoke end"'
 }
 vm_check() { # vm_check <console>
-    sed -n '/^@@ devpoke begin$/,/^@@ devpoke end$/p' "$1" | sed '1d;$d' >"$work/transcript"
+    users=1
+    sed -n '/^@@ devpoke begin$/,/^@@ devpoke end$/p' "$1" | sed '1d;$d' >"$work/transcript.raw"
+    grep '^logged [0-9]* lines' "$work/transcript.raw" | sed 's/^/the stress run /' || true
+    awk -v most=$most_lines '/^logged [0-9]+ lines, [0-9]+ suppressed, in [0-9]+ s$/ && $2 <= most && $4 > 0 {
+        $0 = "logged at most " most " lines, others suppressed" } 1' \
+        "$work/transcript.raw" >"$work/transcript"
     check "$work/transcript"
 }
 
@@ -135,9 +209,21 @@ fake)
     (cd "$work" && sh ./scenario.sh >transcript) && check "$work/transcript"
     ;;
 vm)
+    files=("$4" "$5") skip=""
+    if [ "${6:-}" = no-32-bit ]; then
+        skip="g++ -m32 -static did not work when the build was configured (scripts/setup.sh installs g++-multilib)"
+    elif [ -n "${6:-}" ] && { ! grep -qx CONFIG_IA32_EMULATION=y "$2/kdir/.config" ||
+        grep -qx CONFIG_IA32_EMULATION_DEFAULT_DISABLED=y "$2/kdir/.config"; }; then
+        skip="the kernel runs no 32-bit programs (no CONFIG_IA32_EMULATION, or off by default)"
+    elif [ -n "${6:-}" ]; then
+        m32=1
+        cp "$6" "$work/devpoke32"
+        files+=("$work/devpoke32")
+    fi
     vm_scenario >"$work/scenario.sh"
-    "$here/../kernel_modules/vm.sh" "$2" "$3" "$work/scenario.sh" "$work/console" "$4" "$5"
+    "$here/../kernel_modules/vm.sh" "$2" "$3" "$work/scenario.sh" "$work/console" "${files[@]}"
     vm_check "$work/console"
+    [ -z "$skip" ] || { echo "SKIP: the 32-bit devpoke's dialogues: $skip"; exit 77; }
     ;;
 vm-scenario)
     stress=${2:-}
@@ -160,9 +246,11 @@ abi)
     runtime=$(nm -u "$2" | grep -v '@GLIBC' | grep -E ' (_Z|__cxa|__gxx|_Unwind)' || true)
     [ -z "$runtime" ] || { echo "devpoke needs the C++ runtime: $runtime"; exit 1; }
     echo '#include "qvx_device.h"' >"$work/use.c"
+    # The header checks the command numbers: the same in a 32-bit build.
     gcc -std=c11 -Wall -Wextra -Werror -I"$3" -c "$work/use.c" -o "$work/c.o" &&
+        gcc -m32 -std=c11 -Wall -Wextra -Werror -I"$3" -c "$work/use.c" -o "$work/c32.o" &&
         g++ -std=c++20 -Wall -Wextra -Werror -I"$3" -x c++ -c "$work/use.c" -o "$work/cxx.o" &&
-        echo "libc alone; qvx_device.h is C and C++"
+        echo "libc alone; qvx_device.h is C and C++, 64-bit and 32-bit"
     ;;
 *)
     echo "usage: devpoke_test.sh fake|vm|absent|abi|vm-scenario|vm-check ..." >&2

@@ -8,7 +8,15 @@
  * process wrote: a torn or stray value fails the run. Prints one line and
  * ends with 0 when all went well; otherwise says what went wrong on standard
  * error and ends with 1.
+ *   qvx_stress bad
+ * Hands the driver arguments it must refuse, and prints what each call got:
+ * a NULL pointer, an unmapped page, a kernel address, a read-only page for
+ * the read, a value straddling the end of a mapping (-EFAULT each), then
+ * 10,000 random command numbers (-ENOTTY each). After every failed write the
+ * driver must still hold the value stored before. Ends with 1 when any call
+ * got something else.
  */
+#define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
 #include <stdint.h>
@@ -16,6 +24,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,12 +61,128 @@ static int work(int process, long pairs, long processes)
     return close(fd) != 0;
 }
 
+/* One call: 0, or the error it got. */
+static int call(int fd, unsigned int cmd, void *arg)
+{
+    return ioctl(fd, cmd, arg) == 0 ? 0 : errno;
+}
+
+static const char *outcome(int err)
+{
+    return err == 0 ? "success" : strerrorname_np(err) ? strerrorname_np(err) : "an unknown error";
+}
+
+static int check_bad(int fd, const char *what, void *arg, int write, int want)
+{
+    static const uint64_t kept = 0x5eed;
+    uint64_t back = kept;
+    int failed = 0;
+    printf("%s:", what);
+    if (write) {
+        failed |= call(fd, WRITE_VALUE_CMD, &back) != 0;
+        int err = call(fd, WRITE_VALUE_CMD, arg);
+        printf(" write %s", outcome(err));
+        back = 0;
+        if (call(fd, READ_VALUE_CMD, &back) != 0 || back != kept) {
+            printf(" (the value read back is %#x, not %#x)", (uint32_t)back, (uint32_t)kept);
+            failed = 1;
+        }
+        failed |= err != want;
+    }
+    int err = call(fd, READ_VALUE_CMD, arg);
+    printf("%s read %s\n", write ? "," : "", outcome(err));
+    return failed | (err != want);
+}
+
+/*
+ * Types of command numbers that the kernel's file layer answers itself for
+ * any open file ('T': FIOCLEX and the like; 'f', 'X', 0x94, 0x15 and 0:
+ * file system requests): those never reach the driver.
+ */
+static int generic_type(unsigned int cmd)
+{
+    switch (_IOC_TYPE(cmd)) {
+    case 'T': case 'f': case 'X': case 0x94: case 0x15: case 0:
+        return 1;
+    }
+    return 0;
+}
+
+static uint32_t next_random(uint32_t *x)
+{
+    *x ^= *x << 13;
+    *x ^= *x >> 17;
+    *x ^= *x << 5;
+    return *x;
+}
+
+static int bad_arguments(void)
+{
+    int fd = open(QVX_DEVICE_PATH, O_RDWR);
+    if (fd < 0) {
+        fprintf(stderr, "qvx_stress: cannot open %s: %s\n", QVX_DEVICE_PATH, strerror(errno));
+        return 1;
+    }
+    /* A read-write page followed by a hole: nothing is mapped after this. */
+    long page = sysconf(_SC_PAGESIZE);
+    char *ro = mmap(NULL, page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    char *map = mmap(NULL, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED || ro == MAP_FAILED || munmap(map + page, page) != 0) {
+        perror("qvx_stress: mmap");
+        return 1;
+    }
+    static const struct {
+        const char *what;
+        int write;
+    } cases[] = {
+        { "a NULL pointer", 1 },
+        { "an unmapped page", 1 },
+        { "a kernel address", 1 },
+        { "a read-only page", 0 },
+        { "a value straddling the end of a mapping", 1 },
+    };
+    /* The kernel's direct map of all memory: writable, were it not the kernel's. */
+    void *args[] = { NULL, map + page, (void *)0xffff888000000000ul, ro, map + page - 2 };
+    int failed = 0;
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++)
+        failed |= check_bad(fd, cases[i].what, args[i], cases[i].write, EFAULT);
+
+    /*
+     * Random numbers, a quarter of them one bit away from a real command;
+     * the argument is a good buffer, so a command taken for another shows.
+     */
+    enum { RANDOM_COMMANDS = 10000 };
+    uint32_t x = 2463534242u;
+    long enotty = 0, other = 0;
+    unsigned int first_other = 0;
+    for (int n = 0; n < RANDOM_COMMANDS;) {
+        uint32_t r = next_random(&x);
+        unsigned int near = (r & 4 ? WRITE_VALUE_CMD : READ_VALUE_CMD) ^ 1u << (r >> 8) % 32;
+        unsigned int cmd = r % 4 ? next_random(&x) : near;
+        if (cmd == WRITE_VALUE_CMD || cmd == READ_VALUE_CMD || generic_type(cmd))
+            continue;
+        uint64_t buffer = 0;
+        if (call(fd, cmd, &buffer) == ENOTTY)
+            enotty++;
+        else if (other++ == 0)
+            first_other = cmd;
+        n++;
+    }
+    printf("%d random command numbers: %ld ENOTTY", RANDOM_COMMANDS, enotty);
+    if (other)
+        printf(", %ld otherwise (the first: %#x)", other, first_other);
+    printf("\n");
+    return failed | (other != 0) | (close(fd) != 0);
+}
+
 int main(int argc, char **argv)
 {
+    if (argc == 2 && strcmp(argv[1], "bad") == 0)
+        return bad_arguments();
     long processes = argc == 3 ? strtol(argv[1], NULL, 10) : 0;
     long pairs = argc == 3 ? strtol(argv[2], NULL, 10) : 0;
     if (processes < 1 || processes > 64 || pairs < 1 || pairs >= 1L << ROUND_BITS) {
-        fprintf(stderr, "usage: qvx_stress <processes 1..64> <pairs 1..%ld>\n",
+        fprintf(stderr, "usage: qvx_stress <processes 1..64> <pairs 1..%ld> | qvx_stress bad\n",
                 (1L << ROUND_BITS) - 1);
         return 2;
     }

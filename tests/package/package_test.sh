@@ -124,6 +124,11 @@ for module in turnpair qvx_device; do
     same "modprobe $module" "$(in_root modprobe -S "$release" --show-depends $module)" "insmod $modules/$module.ko "
 done
 same "modules loaded at boot" "$(in_root sh -c 'grep -rlsE "turnpair|qvx_device" /etc/modules* /usr/lib/modules-load.d')" ""
+# Who may open the device: the udev rule, and the system group it names.
+rule=/usr/lib/udev/rules.d/60-qvx-dkms.rules
+same "the udev rule" "$(grep -v '^#' "$root$rule")" 'KERNEL=="qvx_device", SUBSYSTEM=="misc", GROUP="qvx", MODE="0660"'
+gid=$(in_root getent group qvx | cut -d: -f3 || true)
+[ -n "$gid" ] && [ "$gid" -ge 100 ] && [ "$gid" -lt 1000 ] || fail "no system group qvx (gid 100 to 999): '$gid'"
 
 step "4. DKMS's modules in Linux $release under qemu"
 bash "$top/tests/kernel_modules/turnpair_test.sh" "$kernel" 2 "$root$modules/turnpair.ko" ||
@@ -136,14 +141,17 @@ apt_in_root purge liblistcore liblistcore-dev qvx-tools qvx-dkms >"$work/purge.l
     { cat "$work/purge.log"; die "apt could not purge the packages"; }
 echo "DKMS on purge:"
 sed -n '/^Module qvx-/,/^Deleting module/p' "$work/purge.log" | grep -vE '^$|^ ' | sed 's/^/    /'
-# Left over may be only the headers' files, and the kernel's module index
+[ ! -e "$root$rule" ] || fail "the udev rule is left after the purge"
+same "the group qvx after the purge (kept, as system groups are)" "$(in_root getent group qvx | cut -d: -f3)" "$gid"
+# Left over may be only the headers' files, the kernel's module index
 # that depmod rebuilt when DKMS took the modules away (which a system with
-# that kernel has anyway). Packages name /lib, /bin and /sbin for their
-# merged /usr places.
+# that kernel has anyway), and what adding the group qvx, which stays, left:
+# the group file's backup and adduser's lock. Packages name /lib, /bin and
+# /sbin for their merged /usr places.
 in_root dpkg-query -L $(for deb in "${headers[@]}"; do dpkg-deb -f "$deb" Package; done) |
     sed -E 's,^/(lib|bin|sbin)/,/usr/\1/,' | LC_ALL=C sort >"$work/headers"
 left=$(LC_ALL=C comm -13 "$work/before" <(snapshot) | LC_ALL=C comm -23 - "$work/headers" |
-    grep -vE "^/usr/lib/modules/$release/modules\.[a-z.]+$" || true)
+    grep -vE "^/usr/lib/modules/$release/modules\.[a-z.]+$|^/etc/gshadow-$|^/run/adduser$" || true)
 [ -z "$left" ] || fail "left behind after the purge:$(echo; echo "$left" | head -n 20)"
 
 finish "the packages, as installed, used and purged: all checks passed ($SECONDS s)"
