@@ -83,11 +83,17 @@ dialogues() {
 trap '' PIPE
 prog=devpoke as=
 # Waits until process $1 blocks reading its standard input (read is system
-# call 0, or 3 for a 32-bit program); fails once it has ended.
+# call 0, or 3 for a 32-bit program) in a read that began after the one seen
+# last: its count of voluntary switches ($seen then) has moved on, so the line
+# written since has been taken. Still in the old read, a slow devpoke would
+# get the next line in the same buffer and discard it. Fails once it has ended.
 await_read() {
     while :; do
         { read -r nr fd rest <"/proc/$1/syscall"; } 2>/dev/null || return 1
-        case "$nr $fd" in "0 0x0" | "3 0x0") return 0 ;; esac
+        case "$nr $fd" in "0 0x0" | "3 0x0")
+            now=$(sed -n 's/^voluntary_ctxt_switches:[[:space:]]*//p' "/proc/$1/status" 2>/dev/null)
+            if [ -z "$now" ] || [ "$now" != "$seen" ]; then seen=$now && return 0; fi ;;
+        esac
         case $(cut -d' ' -f3 "/proc/$1/stat") in Z | X) return 1 ;; esac
         sleep 0.02
     done
@@ -103,7 +109,7 @@ dialogue() {
     rm -f in && mkfifo in
     # Limited output: a devpoke looping on at end of input fills no disk.
     (ulimit -f 1000 && start <in >out 2>err) &
-    pid=$!
+    pid=$! seen=
     exec 3>in
     for line; do
         await_read $pid || break
