@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Copies standard input to standard output line by line and, whenever
-# nothing has come for a while, says what is still at work, so that a long
+# nothing has come for a while (longer than the 10 s between the lines
+# of the steps that tick), says what is still at work, so that a long
 # step never leaves anyone without a word for more than about 15 s.
-#   ... | progress.sh <what> [seconds]     (default: every 10 s of silence)
+#   ... | progress.sh <what> [seconds]     (default: every 12 s of silence)
 # The line names <what> and how long it has been going on; for CTest's
 # output, the tests still running and for how long.
 set -uo pipefail
-what=$1 quiet=${2:-10}
+what=$1 quiet=${2:-12}
 start=$SECONDS pending=""
 declare -A running=()
 while :; do
