@@ -70,7 +70,7 @@ way() {
         return 1
     fi
     local out
-    if ! out=$(proot -r "$dir" -b /proc -b /dev /bin/sh -c 'echo ok' 2>&1) || [ "$out" != ok ]; then
+    if ! out=$(proot -r "$dir" -b /proc -b /dev -w / /bin/sh -c 'echo ok' 2>&1) || [ "$out" != ok ]; then
         echo "$why, and proot fails here: $(echo "$out" | sed -n 1p)"
         return 1
     fi
@@ -135,10 +135,16 @@ run)
     proot)
         # Where nothing may be mounted (a container without CAP_SYS_ADMIN):
         # proot lends the root /proc and /dev; an ordinary user appears as
-        # root inside, as in a user namespace.
+        # root inside, as in a user namespace. proot-shim.c, preloaded,
+        # keeps the root's programs to what this proot can follow.
         fake=()
         [ "$(id -u)" -eq 0 ] || fake=(-0)
-        exec proot "${fake[@]}" -r "$dir" -b /proc -b /dev -w / "${env[@]}" "$@"
+        shim=$(mktemp -d)
+        trap 'rm -rf "$shim"' EXIT
+        ${CC:-cc} -shared -fPIC -O2 -o "$shim/proot-shim.so" "$here/proot-shim.c" ||
+            die "cannot build $here/proot-shim.c, which proot needs"
+        proot "${fake[@]}" -r "$dir" -b /proc -b /dev -b "$shim/proot-shim.so:/.qvx-proot-shim.so" -w / \
+            "${env[@]}" LD_PRELOAD=/.qvx-proot-shim.so "$@"
         ;;
     esac
     ;;
