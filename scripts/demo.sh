@@ -33,7 +33,7 @@ condense() {
             line=$pending$line pending=""
             printf '%s\n' "$line" >>"$log"
             case $line in
-            kernel\ *) show "  $line" ;;
+            kernel\ * | *": still at work"* | *": running "*) show "  $line" ;;
             *) latest=$line ;;
             esac
             [ $status -eq 0 ] || break
