@@ -56,7 +56,7 @@ step() { echo "$1" >"$dir/.step"; echo "kernel $name: $1${2:-}"; }
 step "unpacking $tarball" " (about 20 s, after removing an earlier build's tree)"
 : >"$log"
 while sleep 10; do
-    compiled="$(grep -c '^  CC' "$log") files compiled, "
+    compiled="$(grep -c '^  CC' "$log" || true) files compiled, "
     echo "kernel $name: $(cat "$dir/.step"): ${compiled#0 *, }$((SECONDS - start)) s so far"
 done &
 ticker=$!
