@@ -23,13 +23,12 @@
 #include <fcntl.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
-#include <stddef.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stddef.h>
 #include <string.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,8 +37,9 @@
 __attribute__((constructor)) static void refuse_newer_calls(void) {
     if (prctl(PR_GET_SECCOMP, 0, 0, 0, 0) == 2)
         return; // installed by a parent: inherited already
-#define REFUSE(nr) BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (nr), 0, 1), \
-                   BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS)
+#define REFUSE(nr)                                                                                 \
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (nr), 0, 1),                                               \
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS)
     struct sock_filter code[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
         REFUSE(332), // statx
