@@ -60,7 +60,7 @@ while sleep 10; do
     echo "kernel $name: $(cat "$dir/.step"): ${compiled#0 *, }$((SECONDS - start)) s so far"
 done &
 ticker=$!
-trap 'kill $ticker 2>/dev/null' EXIT
+trap 'kill $ticker 2>/dev/null || true' EXIT
 rm -rf "$src" "$dir/.complete"
 mkdir -p "$src"
 tar -xf $tarball -C "$src" --strip-components=1
