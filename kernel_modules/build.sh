@@ -11,11 +11,16 @@ set -euo pipefail
 [ $# -eq 4 ] || { echo "usage: build.sh <kernel> <source folder> <work folder> <output .ko>" >&2; exit 1; }
 kernel=$1 src=$2 work=$3 out=$4
 here=$(cd "$(dirname "$0")" && pwd)
-if [ -f "$kernel/unavailable" ]; then
-    echo "build.sh: warning: $(basename "$out") not built for $(cat "$kernel/release"): $(cat "$kernel/unavailable")" >&2
+mkdir -p "$(dirname "$out")"
+# Why the module cannot be built here: said, and kept beside where it would
+# be for the tests to report; the build goes on without it.
+unavailable() {
+    echo "build.sh: warning: $(basename "$out") not built for $(cat "$kernel/release"): $1" >&2
+    echo "$1" >"$(dirname "$out")/unavailable"
     rm -f "$out"
     exit 0
-fi
+}
+[ ! -f "$kernel/unavailable" ] || unavailable "$(cat "$kernel/unavailable")"
 kdir=$kernel
 [ ! -d "$kernel/kdir" ] || kdir=$(readlink -f "$kernel/kdir")
 run=()
@@ -23,17 +28,27 @@ if [ -e "$kernel/buildroot" ]; then
     # Inside the root the headers sit at their own path; the work folder is
     # made there too.
     root=$(readlink -f "$kernel/buildroot")
+    why=$("$here/../scripts/buildroot.sh" enter "$root")
+    [ -z "$why" ] || unavailable "$why"
     kdir=${kdir#"$root"}
     mkdir -p "$root/tmp/qvx"
     work=$(mktemp -d "$root/tmp/qvx/build.XXXXXX")
     trap 'rm -rf "$work"' EXIT
     run=("$here/../scripts/buildroot.sh" run "$root")
 fi
+rm -f "$(dirname "$out")/unavailable"
 rm -rf "$work"
 mkdir -p "$work"
 cp "$src/Kbuild" "$src"/*.[ch] "$work/"
 inside=$(cd "$work" && pwd)
 inside=${inside#"${root:-}"}
+# Under make, the kernel's make shares its job slots when they were handed
+# down; otherwise (a rule not marked recursive) it runs alone rather than
+# warn that the job server is unavailable.
+if [[ ${MAKEFLAGS:-} =~ --jobserver-auth=([0-9]+),([0-9]+) ]] &&
+    ! { : <&"${BASH_REMATCH[1]}" && : >&"${BASH_REMATCH[2]}"; } 2>/dev/null; then
+    MAKEFLAGS=$(echo " $MAKEFLAGS" | sed -E 's/ --jobserver-(auth|fds)=[^ ]*//g; s/ -j[0-9]*( |$)/ /g')
+fi
 # Without the kernel's vmlinux, 5.10's and 6.1's kbuild say they skip BTF:
 # expected here.
 "${run[@]}" make -s -C "$kdir" M="$inside" KCFLAGS=-Werror modules \

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Small Debian roots to build in with another release's compiler, made with
-# mmdebstrap and entered with chroot: as root directly, as an ordinary user
-# through a user namespace, so that nothing here needs privilege. The root's
-# files belong to whoever made it, who can also remove it.
+# mmdebstrap and entered without privilege: as root with chroot in a mount
+# namespace of its own, as an ordinary user the same way through a user
+# namespace; where neither namespace is allowed (a container without
+# CAP_SYS_ADMIN, a chroot), root mounts the root's /proc for the run, and
+# failing that proot (a chroot done with ptrace) enters it. The way is
+# chosen each time a root is entered, so a root made elsewhere works here
+# too. The root's files belong to whoever made it, who can also remove it.
 #
 #   buildroot.sh check                          says why no root can be made or
 #                                               entered here; silent when one can
+#   buildroot.sh enter <dir>                    says why <dir> cannot be entered
+#                                               here; silent when it can
 #   buildroot.sh make <dir> <suite> <package>... a <suite> root with <package>s in <dir>
 #   buildroot.sh run <dir> <command>...         runs <command> in the root
 #
@@ -20,24 +26,56 @@ die() { echo "buildroot.sh: $*" >&2; exit 1; }
 check() {
     command -v mmdebstrap >/dev/null || { echo "mmdebstrap is missing: run scripts/setup.sh"; return; }
     if [ "$(id -u)" -eq 0 ]; then
+        # mmdebstrap's root mode runs the packages' scripts with chroot.
         chroot / true 2>/dev/null || { echo "chroot is not permitted here"; return; }
-        unshare -m true 2>/dev/null && return
+    else
+        command -v newuidmap >/dev/null ||
+            { echo "newuidmap is missing: run scripts/setup.sh (Debian package uidmap)"; return; }
+        grep -q "^$(id -un):" /etc/subuid 2>/dev/null ||
+            { echo "user $(id -un) has no subordinate user IDs in /etc/subuid, which mmdebstrap needs"; return; }
+        unshare -rm true 2>/dev/null ||
+            { echo "user namespaces, which mmdebstrap needs, are not available here (as in a chroot or most containers)"; return; }
+    fi
+    local how
+    how=$(way /) || echo "$how"
+}
+
+# way <dir>: how <dir> can be entered here, tried in this order: ns (a mount
+# namespace of its own, with a user namespace for an ordinary user), mount
+# (root mounts the root's /proc for the run), proot. When none works, the
+# reason goes to standard output and the status is 1.
+way() {
+    local dir=$1 ns=(unshare -m)
+    [ "$(id -u)" -eq 0 ] || ns=(unshare -rm)
+    if "${ns[@]}" mount --rbind /proc "$dir/proc" 2>/dev/null; then
+        echo ns
+        return
+    fi
+    local why="neither a mount namespace of its own nor mount is permitted here"
+    if [ "$(id -u)" -eq 0 ]; then
         local probe
         probe=$(mktemp -d)
         if mount -t proc proc "$probe" 2>/dev/null; then
             umount "$probe"
-        else
-            echo "neither a mount namespace of its own nor mount is permitted here, and the root needs /proc"
+            rmdir "$probe"
+            echo mount
+            return
         fi
         rmdir "$probe"
-        return
+    else
+        why="user namespaces are not available here (as in a chroot or most containers)"
     fi
-    command -v newuidmap >/dev/null || { echo "newuidmap is missing: run scripts/setup.sh (Debian package uidmap)"; return; }
-    grep -q "^$(id -un):" /etc/subuid 2>/dev/null ||
-        { echo "user $(id -un) has no subordinate user IDs in /etc/subuid, which mmdebstrap needs"; return; }
-    unshare -rm true 2>/dev/null || echo "user namespaces are not available here (as in a chroot or most containers)"
+    if ! command -v proot >/dev/null; then
+        echo "$why, and proot is missing: run scripts/setup.sh"
+        return 1
+    fi
+    local out
+    if ! out=$(proot -r "$dir" -b /proc -b /dev -w / /bin/sh -c 'echo ok' 2>&1) || [ "$out" != ok ]; then
+        echo "$why, and proot fails here: $(echo "$out" | sed -n 1p)"
+        return 1
+    fi
+    echo proot
 }
-
 case ${1:-} in
 check)
     check
@@ -67,28 +105,50 @@ make)
     mknod -m 666 "$dir/dev/null" c 1 3 2>/dev/null || touch "$dir/dev/null"
     ln -s /proc/self/fd "$dir/dev/fd"
     ;;
+enter)
+    [ $# -eq 2 ] || die "usage: buildroot.sh enter <dir>"
+    how=$(way "$2") || echo "$how"
+    ;;
 run)
     [ $# -ge 3 ] || die "usage: buildroot.sh run <dir> <command>..."
     dir=$(cd "$2" && pwd)
     shift 2
     env=(/usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C)
-    if [ "$(id -u)" -eq 0 ] && ! unshare -m true 2>/dev/null; then
+    how=$(way "$dir") || die "cannot enter the root $dir: $how"
+    case $how in
+    ns)
+        # A mount namespace of its own (and a user namespace for an ordinary
+        # user) lends the root this machine's /proc and, where it has no
+        # device node of its own, /dev/null.
+        ns=(unshare -m)
+        [ "$(id -u)" -eq 0 ] || ns=(unshare -rm)
+        exec "${ns[@]}" sh -c '{ [ -c "$0/dev/null" ] || mount --bind /dev/null "$0/dev/null"; } &&
+            mount --rbind /proc "$0/proc" && exec chroot "$0" "$@"' "$dir" "${env[@]}" "$@"
+        ;;
+    mount)
         # Root where no mount namespace can be had (a plain chroot): the
         # root's /proc is mounted for this run only.
         mount -t proc proc "$dir/proc"
         trap 'umount "$dir/proc"' EXIT
         chroot "$dir" "${env[@]}" "$@"
-        exit
-    fi
-    # A mount namespace of its own (and a user namespace for an ordinary
-    # user) lends the root this machine's /proc and, where it has no device
-    # node of its own, /dev/null.
-    ns=(unshare -m)
-    [ "$(id -u)" -eq 0 ] || ns=(unshare -rm)
-    exec "${ns[@]}" sh -c '{ [ -c "$0/dev/null" ] || mount --bind /dev/null "$0/dev/null"; } &&
-        mount --rbind /proc "$0/proc" && exec chroot "$0" "$@"' "$dir" "${env[@]}" "$@"
+        ;;
+    proot)
+        # Where nothing may be mounted (a container without CAP_SYS_ADMIN):
+        # proot lends the root /proc and /dev; an ordinary user appears as
+        # root inside, as in a user namespace. proot-shim.c, preloaded,
+        # keeps the root's programs to what this proot can follow.
+        fake=()
+        [ "$(id -u)" -eq 0 ] || fake=(-0)
+        shim=$(mktemp -d)
+        trap 'rm -rf "$shim"' EXIT
+        ${CC:-cc} -shared -fPIC -O2 -o "$shim/proot-shim.so" "$here/proot-shim.c" ||
+            die "cannot build $here/proot-shim.c, which proot needs"
+        proot "${fake[@]}" -r "$dir" -b /proc -b /dev -b "$shim/proot-shim.so:/.qvx-proot-shim.so" -w / \
+            "${env[@]}" LD_PRELOAD=/.qvx-proot-shim.so "$@"
+        ;;
+    esac
     ;;
 *)
-    die "usage: buildroot.sh check | make <dir> <suite> <package>... | run <dir> <command>..."
+    die "usage: buildroot.sh check | enter <dir> | make <dir> <suite> <package>... | run <dir> <command>..."
     ;;
 esac

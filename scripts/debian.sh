@@ -5,8 +5,9 @@
 # machine's. Sourced by the scripts that fetch kernels and make build roots.
 #
 #   debian_archive [security]   the URI of Debian's archive (or of its security
-#                               archive), from /etc/apt/sources.list.d/*.sources
-#                               or /etc/apt/sources.list; empty when none
+#                               archive), from /etc/apt/sources.list.d/*.sources,
+#                               /etc/apt/sources.list or sources.list.d/*.list
+#                               (as mmdebstrap leaves it); empty when none
 #   debian_sources <suite>      sources.list lines for <suite> and, where Debian
 #                               has one, its -security suite
 #   private_apt <dir> <suite>   an apt configuration of its own in <dir> for
@@ -41,9 +42,10 @@ debian_archive() {
                 }'
         done
         # One-line format: deb [options] URI suite components...
-        if [ -r /etc/apt/sources.list ]; then
-            sed -e 's/#.*//' -e 's/\[[^]]*\]//' /etc/apt/sources.list | awk '$1 == "deb" { print $2, $3 }'
-        fi
+        for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+            [ -r "$f" ] || continue
+            sed -e 's/#.*//' -e 's/\[[^]]*\]//' "$f" | awk '$1 == "deb" { print $2, $3 }'
+        done
     } | while read -r uri suite; do
         [[ $suite =~ $debian_suite ]] || continue
         case $want:$suite in

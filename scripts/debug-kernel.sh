@@ -35,8 +35,10 @@ for tool in make gcc flex bison bc xz; do
 done
 [ -f /usr/include/gelf.h ] || die "libelf's headers are missing: run scripts/setup.sh (Debian package libelf-dev)"
 
+# Its own -j, not the job server of an outer make, which is not handed down.
+unset MAKEFLAGS MFLAGS MAKELEVEL
 exec 9>"$dir/.lock"
-flock 9
+flock -n 9 || { echo "kernel $(basename "$dir"): waiting for another build that is making it"; flock 9; }
 name=$(basename "$dir")
 key=$({ cat "${fragments[@]}"; stat -c '%s %Y' $tarball; } | sha256sum | cut -c1-16)
 if [ "$(cat "$dir/.complete" 2>/dev/null)" = "$key" ]; then
@@ -47,23 +49,35 @@ fi
 
 src=$dir/src
 log=$dir/build.log
+# A line every 10 s while it works: the step, the files compiled so far.
+start=$SECONDS
+# step <what> [details]
+step() { echo "$1" >"$dir/.step"; echo "kernel $name: $1${2:-}"; }
+step "unpacking $tarball" " (about 20 s, after removing an earlier build's tree)"
+: >"$log"
+while sleep 10; do
+    compiled="$(grep -c '^  CC' "$log" || true) files compiled, "
+    echo "kernel $name: $(cat "$dir/.step"): ${compiled#0 *, }$((SECONDS - start)) s so far"
+done &
+ticker=$!
+trap 'kill $ticker 2>/dev/null || true' EXIT
 rm -rf "$src" "$dir/.complete"
 mkdir -p "$src"
-echo "kernel $name: unpacking $tarball"
 tar -xf $tarball -C "$src" --strip-components=1
 run() { "$@" >>"$log" 2>&1 || die "'$*' failed; the end of $log:"$'\n'"$(tail -n 30 "$log")"; }
-: >"$log"
-echo "kernel $name: configuring (tinyconfig, then ${fragments[*]##*/})"
+step "configuring (tinyconfig, then ${fragments[*]##*/})"
 run make -C "$src" ARCH=x86_64 tinyconfig
 run "$src/scripts/kconfig/merge_config.sh" -m -O "$src" "$src/.config" "${fragments[@]}"
 run make -C "$src" olddefconfig
 missing=$(grep -h -E '^(CONFIG_|# CONFIG_.* is not set$)' "${fragments[@]}" | grep -vxF -f "$src/.config" || true)
 [ -z "$missing" ] || die "the kernel configuration refused:"$'\n'"$missing"
 
-echo "kernel $name: building (make -j${JOBS:-2}; some minutes, log in $log)"
+checker=${name#debug-}
+step "building the ${checker^^} debug kernel" " (about 5 minutes on 2 cores; make -j${JOBS:-2}, log in $log)"
 # modules runs modpost over vmlinux, which writes the Module.symvers that
 # out-of-tree modules link against.
 run make -C "$src" -j"${JOBS:-2}" bzImage modules
+step "trimming the tree to what building modules needs"
 make -s -C "$src" kernelrelease >"$dir/release"
 sed -n 's/^CONFIG_CC_VERSION_TEXT="\(.*\)"$/\1/p' "$src/.config" >"$dir/compiler"
 # Building modules needs the headers, the build scripts and tools, the
@@ -81,4 +95,5 @@ sed -n 's/^CONFIG_CC_VERSION_TEXT="\(.*\)"$/\1/p' "$src/.config" >"$dir/compiler
 ln -sfn src/arch/x86/boot/bzImage "$dir/vmlinuz"
 ln -sfn src "$dir/kdir"
 echo "$key" >"$dir/.complete"
-echo "kernel $name: $(cat "$dir/release") ready in $dir"
+rm -f "$dir/.step"
+echo "kernel $name: $(cat "$dir/release") ready in $dir ($((SECONDS - start)) s)"

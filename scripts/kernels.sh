@@ -5,7 +5,8 @@
 # archive is the one this machine's apt configuration names; the machine's
 # apt setup is left alone (a private configuration lives beside the cache).
 #
-#   scripts/kernels.sh <series> [cache]    fetch one series, unless cached
+#   scripts/kernels.sh <series>... [cache] fetch each series unless cached,
+#                                          several at once, a line per step
 #   scripts/kernels.sh --refresh [cache]   fetch again every cached series
 #                                          whose Debian kernel has changed
 #
@@ -52,6 +53,7 @@ depends_of() {
 fetch() {
     local series=$1 dir=$2 suite release start=$SECONDS
     suite=$(suite_of "$series")
+    echo "kernel $series: reading Debian $suite's package lists, then fetching its kernel and headers (about 15 s)"
     private_apt "$dir/apt" "$suite" || die "reading Debian $suite's package lists failed"
     release=$(current_release)
     [ -n "$release" ] || die "cannot tell the kernel release from $suite's linux-image-amd64"
@@ -95,6 +97,7 @@ fetch() {
             place="$cc, which cannot run here"
             echo "kernels.sh: warning: no $suite root with $cc can be made here, so the modules will not be built for $series: $why" >&2
         else
+            echo "kernel $series: $release needs $cc: making a $suite root with it (about 30 s)"
             bash "$here/buildroot.sh" make "$dir/root" "$suite" "gcc-${cc##*gcc-}" make libc6-dev dwarves bc kmod ||
                 die "making a $suite root with $cc failed"
             ln -sfn root "$dir/buildroot"
@@ -133,7 +136,7 @@ get() {
     mkdir -p "$2/$series"
     dir=$(cd "$2/$series" && pwd)
     exec 9>"$dir/.lock"
-    flock 9
+    flock -n 9 || { echo "kernel $series: waiting for another build that is fetching it"; flock 9; }
     [ -f "$dir/.complete" ] && return
     find "$dir" -mindepth 1 -maxdepth 1 ! -name .lock -exec rm -rf {} +
     (fetch "$series" "$dir") 2>"$dir/.log" || {
@@ -180,7 +183,28 @@ case ${1:-} in
     die "usage: kernels.sh <5.10|6.1|6.12|unstable> [cache] | --refresh [cache]"
     ;;
 *)
-    [ $# -le 2 ] || die "usage: kernels.sh <series> [cache]"
-    get "$1" "${2:-$default_cache}"
+    # The last argument is the cache when it names a folder rather than a series.
+    cache=$default_cache
+    if ! (suite_of "${!#}") >/dev/null 2>&1 && [[ ${!#} == */* || -d ${!#} ]]; then
+        cache=${!#}
+        set -- "${@:1:$#-1}"
+    fi
+    [ $# -ge 1 ] || die "usage: kernels.sh <series>... [cache]"
+    for series; do suite_of "$series" >/dev/null; done
+    if [ $# -eq 1 ]; then
+        get "$1" "$cache"
+        exit
+    fi
+    # Several at once, their lines as they come.
+    {
+        pids=()
+        for series; do
+            (get "$series" "$cache") &
+            pids+=($!)
+        done
+        failed=0
+        for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
+        exit $failed
+    } | "$here/progress.sh" "fetching Debian's kernels"
     ;;
 esac

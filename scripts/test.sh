@@ -2,7 +2,9 @@
 # SPDX-License-Identifier: MIT
 # Builds everything and runs every test: first the user-space unit tests
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then the whole suite
-# (unit, binary-interface, program and kernel tests) on the release build.
+# (unit, binary-interface, program and kernel tests) on the release build,
+# the debug kernels included (-DDEBUG_KERNELS=ON). Long steps say what they
+# do as they go (scripts/progress.sh).
 #
 #   scripts/test.sh [--strict]
 #
@@ -27,7 +29,7 @@ scripts/setup.sh
 skipped=()
 run_tests() {
     local junit=$PWD/$2/test-results.xml
-    ctest --preset "$1" --output-junit "$junit"
+    ctest --preset "$1" --output-junit "$junit" | scripts/progress.sh ctest
     mapfile -t -O ${#skipped[@]} skipped < <(grep -o '<testcase name="[^"]*"[^>]*status="notrun"' \
         "$junit" | sed 's/<testcase name="\([^"]*\)".*/\1/')
     awk '/<testcase / {
@@ -41,11 +43,11 @@ run_tests() {
 }
 
 cmake --preset asan
-cmake --build --preset asan
+cmake --build --preset asan | scripts/progress.sh build
 run_tests asan build/asan
 
-cmake --preset default
-cmake --build --preset default
+cmake --preset default -DDEBUG_KERNELS=ON
+cmake --build --preset default | scripts/progress.sh build
 run_tests default build
 
 if [ ${#skipped[@]} -gt 0 ] && [ -n "$strict" ]; then

@@ -17,7 +17,7 @@
 # log holds no report about the modules among the files and every checker
 # the kernel was built with was active; with 77 (skipped) when a module to
 # load could not be built for the kernel where the suite runs (the kernel
-# folder says why).
+# folder, or an unavailable file beside the module, says why).
 set -euo pipefail
 
 die() { echo "vm.sh: $*" >&2; exit 1; }
@@ -45,10 +45,13 @@ for applet in $("$busybox" --list); do
 done
 cp "$scenario" "$root/root/scenario.sh"
 for f in "$@"; do
-    if [ ! -f "$f" ] && [ -f "$kernel/unavailable" ]; then
-        echo "SKIP: $(basename "$f") was not built for $(cat "$kernel/release"): $(cat "$kernel/unavailable")"
-        exit 77
-    fi
+    # The reason is the kernel folder's, or the build's (kept beside the module).
+    for why in "$kernel/unavailable" "$(dirname "$f")/unavailable"; do
+        if [ ! -f "$f" ] && [ -f "$why" ]; then
+            echo "SKIP: $(basename "$f") was not built for $(cat "$kernel/release"): $(cat "$why")"
+            exit 77
+        fi
+    done
     [ -f "$f" ] || die "missing file for the VM: $f"
     cp "$f" "$root/root/"
     # A dynamically linked program needs its loader and libraries.
