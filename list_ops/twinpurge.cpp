@@ -144,6 +144,15 @@ class Refs {
     uintptr_t base_;
 };
 
+// Unlinks `at`, the node after `prev`, frees it and returns the node that
+// followed it.
+node *drop(node *prev, node *at) {
+    node *following = at->next;
+    prev->next = following;
+    std::free(at);
+    return following;
+}
+
 bool is_repeat(const node *n) {
     return (reinterpret_cast<uintptr_t>(n->next) & kRepeat) != 0;
 }
@@ -224,10 +233,7 @@ __attribute__((noinline)) Stop spread_and_purge(ValueSet &seen, node *kept) {
     for (node *at = kept->next; at != nullptr;) {
         prefetch_ahead(at);
         if (seen.contains(at->data)) {
-            node *gone = at;
-            at = at->next;
-            prev->next = at;
-            std::free(gone);
+            at = drop(prev, at);
             continue;
         }
         if (!refs.fits(at))
@@ -285,10 +291,7 @@ extern "C" void delete_duplicate_nodes(void) {
                 kept = at;
                 at = at->next;
             } else {
-                node *gone = at;
-                at = at->next;
-                kept->next = at;
-                std::free(gone);
+                at = drop(kept, at);
             }
         }
         node *prev = kept;
@@ -304,10 +307,7 @@ extern "C" void delete_duplicate_nodes(void) {
         while (at != nullptr) {
             prefetch_ahead(at);
             if (seen.contains(at->data)) {
-                node *gone = at;
-                at = at->next;
-                prev->next = at;
-                std::free(gone);
+                at = drop(prev, at);
             } else {
                 prev = at;
                 at = at->next;
