@@ -86,7 +86,8 @@ prog=devpoke as=
 # call 0, or 3 for a 32-bit program) in a read that began after the one seen
 # last: its count of voluntary switches ($seen then) has moved on, so the line
 # written since has been taken. Still in the old read, a slow devpoke would
-# get the next line in the same buffer and discard it. Fails once it has ended.
+# get the next line in the same buffer and discard it. Fails once it has ended
+# (or is gone).
 await_read() {
     while :; do
         { read -r nr fd rest <"/proc/$1/syscall"; } 2>/dev/null || return 1
@@ -94,7 +95,7 @@ await_read() {
             now=$(sed -n 's/^voluntary_ctxt_switches:[[:space:]]*//p' "/proc/$1/status" 2>/dev/null)
             if [ -z "$now" ] || [ "$now" != "$seen" ]; then seen=$now && return 0; fi ;;
         esac
-        case $(cut -d' ' -f3 "/proc/$1/stat") in Z | X) return 1 ;; esac
+        case $(cut -d' ' -f3 "/proc/$1/stat" 2>/dev/null || echo X) in Z | X) return 1 ;; esac
         sleep 0.02
     done
 }
