@@ -8,8 +8,8 @@
 # it), so the checkout stays clean; the copy goes once the build succeeds.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/shell/common.sh"
 out=${1:-$top/build/packages}
-die() { echo "package.sh: $*" >&2; exit 1; }
 for tool in dpkg-buildpackage dh dh_dkms cmake; do
     command -v $tool >/dev/null || die "$tool is missing: run scripts/setup.sh"
 done
@@ -21,9 +21,7 @@ rm -rf "$src" "$out"/*.deb "$out"/*.ddeb "$out"/*.buildinfo "$out"/*.changes
 mkdir "$src"
 (cd "$top" && tar -c --exclude=./build --exclude=./.git --exclude="./${out#"$top"/}" .) | tar -x -C "$src"
 (cd "$src" && DEB_BUILD_OPTIONS="parallel=${JOBS:-2} noautodbgsym ${DEB_BUILD_OPTIONS:-}" \
-    dpkg-buildpackage -b -us -uc) >"$out/build.log" 2>&1 || {
-    tail -n 40 "$out/build.log" >&2
-    die "the package build failed: $out/build.log has it all"
-}
+    dpkg-buildpackage -b -us -uc) >"$out/build.log" 2>&1 ||
+    LOG_TAIL=40 die_with_log "$out/build.log" "the package build failed"
 rm -rf "$src"
 ls "$out"/*.deb

@@ -4,8 +4,8 @@
 # busybox initramfs, runs a scenario script in it and keeps what the serial
 # console showed, and the kernel's whole log beside it.
 #   vm.sh <kernel folder> <cpus> <scenario.sh> <transcript> [file...]
-# The kernel folder is one that scripts/kernels.sh or scripts/debug-kernel.sh
-# filled. The files land in /root, the scenario's working folder; programs
+# The kernel folder is one that kernel_modules/tools/kernels.sh or
+# debug-kernel.sh filled. The files land in /root, the scenario's working folder; programs
 # among them bring their loader and libraries along. The transcript has the
 # console's lines without their carriage returns; the scenario's own output
 # is between the markers "@@ scenario begin" and "@@ scenario end <status>".
@@ -19,8 +19,7 @@
 # load could not be built for the kernel where the suite runs (the kernel
 # folder, or an unavailable file beside the module, says why).
 set -euo pipefail
-
-die() { echo "vm.sh: $*" >&2; exit 1; }
+. "$(dirname "$0")/../../shell/common.sh"
 [ $# -ge 4 ] || die "usage: vm.sh <kernel folder> <cpus> <scenario.sh> <transcript> [file...]"
 kernel=$1 cpus=$2 scenario=$3 transcript=$4
 shift 4
@@ -33,7 +32,7 @@ busybox=/bin/busybox
 dynamic() { readelf -l "$1" 2>/dev/null | grep -q INTERP; }
 [ -x "$busybox" ] && ! dynamic "$busybox" ||
     die "$busybox is not a static busybox: run scripts/setup.sh (Debian package busybox-static)"
-[ -f "$kernel/vmlinuz" ] || die "no kernel image in $kernel: the build makes it (scripts/kernels.sh, scripts/debug-kernel.sh)"
+[ -f "$kernel/vmlinuz" ] || die "no kernel image in $kernel: the build makes it (kernel_modules/tools/)"
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -139,9 +138,7 @@ tr -d '\r' <"$raw.klog" | { base64 -d | gunzip; } 2>/dev/null | awk '
 rm -f "$raw" "$raw.klog"
 [ $status -eq 124 ] && echo "vm.sh: the VM did not finish within ${VM_TIMEOUT:-120} s" >&2
 if ! grep -q '^@@ scenario end' "$transcript"; then
-    echo "vm.sh: the scenario did not run to its end (qemu status $status); the console's last lines:" >&2
-    tail -n 30 "$transcript" >&2
-    exit 1
+    die_with_log "$transcript" "the scenario did not run to its end (qemu status $status)"
 fi
 grep -q '@@ kernel log end$' "$transcript.klog" || die "the kernel's log did not come through to its end"
 modules=()

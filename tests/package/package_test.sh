@@ -14,14 +14,14 @@ set -euo pipefail
 top=$1 version=$2 kernel=$3 cache=$4 work=$5
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../checks.sh"
-buildroot=$top/scripts/buildroot.sh
-die() { echo "package_test.sh: $*"; exit 1; }
+. "$top/shell/common.sh"
+buildroot=$top/kernel_modules/tools/buildroot.sh
 
 why=$(bash "$buildroot" check)
 [ -z "$why" ] || { echo "SKIP: no Debian root can be made or entered here: $why"; exit 77; }
 command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
 [ -f "$kernel/vmlinuz" ] && [ -f "$kernel/release" ] ||
-    die "no cached kernel in $kernel: the build fetches it (scripts/kernels.sh)"
+    die "no cached kernel in $kernel: the build fetches it (kernel_modules/tools/kernels.sh)"
 release=$(cat "$kernel/release")
 headers=("$kernel"/debs/*.deb)
 # What dpkg leaves read-only in a root is an ordinary user's to remove too.
@@ -60,19 +60,20 @@ needs=$(for deb in "${debs[@]}" "${headers[@]}"; do dpkg-deb -f "$deb" Depends R
     sed 's/^[A-Za-z]*: //' |
     tr ',' '\n' | sed 's/|.*//; s/[(:].*//; s/ //g; /^$/d' | grep -vxF "$mine" |
     cat - <(printf '%s\n' cmake ninja-build pkg-config gcc libc6-dev) | LC_ALL=C sort -u)
-mkdir -p "$(dirname "$cache")"
 (
-    flock 9
-    if [ "$(cat "$cache/packages" 2>/dev/null)" != "$needs" ]; then
+    cache_lock "$cache" "waiting for another test that is making the Debian 12 root in $cache"
+    key=$(echo "$needs" | sha256sum | cut -c1-16)
+    if ! cache_complete "$cache" "$key"; then
         echo "making a Debian 12 root in $cache"
-        rm -rf "$cache"
+        cache_unstamp "$cache"
+        rm -rf "$cache/root"
         # shellcheck disable=SC2086
         bash "$buildroot" make "$cache/root" bookworm $needs 2>"$work/mmdebstrap.log" ||
-            { tail -n 20 "$work/mmdebstrap.log"; exit 1; }
-        echo "$needs" >"$cache/packages"
+            LOG_TAIL=20 die_with_log "$work/mmdebstrap.log" "no Debian 12 root"
+        cache_stamp "$cache" "$key"
     fi
     cp -a "$cache/root" "$root"
-) 9>"$cache.lock" || die "no Debian 12 root"
+)
 # What the root holds before, less apt's and dpkg's own records and logs.
 snapshot() {
     (cd "$root" && find . -xdev \( -path ./proc -o -path ./tmp -o -path ./var/lib/dpkg -o -path ./var/lib/apt \
@@ -81,7 +82,9 @@ snapshot() {
 snapshot >"$work/before"
 mkdir "$root/tmp/debs"
 cp "${debs[@]}" "${headers[@]}" "$root/tmp/debs/"
-apt_in_root install --no-install-recommends $(cd "$root" && printf '/%s ' tmp/debs/*.deb) >"$work/install.log" 2>&1 ||
+inside=()
+for deb in "${debs[@]}" "${headers[@]}"; do inside+=("/tmp/debs/${deb##*/}"); done
+apt_in_root install --no-install-recommends "${inside[@]}" >"$work/install.log" 2>&1 ||
     { cat "$work/install.log"; die "apt could not install the packages"; }
 echo "DKMS on install:"
 sed -n '/^Loading new qvx/,/^depmod/p' "$work/install.log" | grep -vE '^$|^ ' | sed 's/^/    /'
@@ -148,7 +151,8 @@ same "the group qvx after the purge (kept, as system groups are)" "$(in_root get
 # that kernel has anyway), and what adding the group qvx, which stays, left:
 # the group file's backup and adduser's lock. Packages name /lib, /bin and
 # /sbin for their merged /usr places.
-in_root dpkg-query -L $(for deb in "${headers[@]}"; do dpkg-deb -f "$deb" Package; done) |
+mapfile -t header_packages < <(for deb in "${headers[@]}"; do dpkg-deb -f "$deb" Package; done)
+in_root dpkg-query -L "${header_packages[@]}" |
     sed -E 's,^/(lib|bin|sbin)/,/usr/\1/,' | LC_ALL=C sort >"$work/headers"
 left=$(LC_ALL=C comm -13 "$work/before" <(snapshot) | LC_ALL=C comm -23 - "$work/headers" |
     grep -vE "^/usr/lib/modules/$release/modules\.[a-z.]+$|^/etc/gshadow-$|^/run/adduser$" || true)

@@ -5,10 +5,11 @@
 # archive is the one this machine's apt configuration names; the machine's
 # apt setup is left alone (a private configuration lives beside the cache).
 #
-#   scripts/kernels.sh <series>... [cache] fetch each series unless cached,
-#                                          several at once, a line per step
-#   scripts/kernels.sh --refresh [cache]   fetch again every cached series
-#                                          whose Debian kernel has changed
+#   kernels.sh <series>... [cache]   fetch each series unless cached, several
+#                                    at once, a line per step
+#   kernels.sh --refresh [cache]     fetch again every cached series whose
+#                                    Debian kernel has changed
+# The build calls it (kernel_modules/CMakeLists.txt); a person, for --refresh.
 #
 # Series: 5.10 (Debian 11), 6.1 (Debian 12), 6.12 (Debian 13) and unstable
 # (whatever Debian unstable ships at fetch time). The cache is $KERNEL_CACHE,
@@ -25,8 +26,8 @@
 # Concurrent runs wait for each other; a finished folder is reused.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../shell/common.sh"
 . "$here/debian.sh"
-die() { echo "kernels.sh: $*" >&2; exit 1; }
 
 suite_of() {
     case $1 in
@@ -38,15 +39,16 @@ suite_of() {
     esac
 }
 
-# The release that the series' linux-image-amd64 points to; apt_opts set.
+# current_release <apt folder>: the release that the series'
+# linux-image-amd64 points to.
 current_release() {
-    apt-cache "${apt_opts[@]}" depends linux-image-amd64 |
+    with_apt "$1" apt-cache depends linux-image-amd64 |
         sed -n 's/^ *Depends: linux-image-\([0-9][^ ]*-amd64\)$/\1/p' | sed -n 1p
 }
 
-# The names of a package's direct dependencies.
+# depends_of <apt folder> <package>: the names of its direct dependencies.
 depends_of() {
-    apt-cache "${apt_opts[@]}" depends "$1" | sed -n 's/^ *|\{0,1\}Depends: \([^ <]*\).*/\1/p'
+    with_apt "$1" apt-cache depends "$2" | sed -n 's/^ *|\{0,1\}Depends: \([^ <]*\).*/\1/p'
 }
 
 # fetch <series> <folder>: fills the folder (which is locked and empty).
@@ -55,18 +57,18 @@ fetch() {
     suite=$(suite_of "$series")
     echo "kernel $series: reading Debian $suite's package lists, then fetching its kernel and headers (about 15 s)"
     private_apt "$dir/apt" "$suite" || die "reading Debian $suite's package lists failed"
-    release=$(current_release)
+    release=$(current_release "$dir/apt")
     [ -n "$release" ] || die "cannot tell the kernel release from $suite's linux-image-amd64"
 
     # The headers with the packages they are made of (common headers, kbuild,
     # base files), read from their dependencies rather than guessed. Since
     # Debian 14 the image package is empty and depends on linux-binary.
     local headers=(linux-headers-"$release") image
-    headers+=($(depends_of linux-headers-"$release" | grep -E '^linux-(headers|kbuild|base)-[0-9]'))
+    mapfile -t -O 1 headers < <(depends_of "$dir/apt" linux-headers-"$release" | grep -E '^linux-(headers|kbuild|base)-[0-9]')
     image=linux-image-$release
-    ! depends_of "$image" | grep -qxF "linux-binary-$release" || image=linux-binary-$release
+    ! depends_of "$dir/apt" "$image" | grep -qxF "linux-binary-$release" || image=linux-binary-$release
     mkdir -p "$dir/debs" "$dir/image"
-    (cd "$dir/debs" && apt-get "${apt_opts[@]}" -qq download "${headers[@]}" "$image") ||
+    (cd "$dir/debs" && with_apt "$dir/apt" apt-get -qq download "${headers[@]}" "$image") ||
         die "downloading the $series kernel packages failed"
     # The image alone, not the modules that come with it.
     dpkg-deb --fsys-tarfile "$dir/debs/${image}_"*.deb |
@@ -125,7 +127,7 @@ fetch() {
     ln -sfn "$kdir" "$dir/kdir"
     echo "$release" >"$dir/release"
     rm -rf "$dir/apt"
-    touch "$dir/.complete"
+    cache_stamp "$dir"
     echo "kernel $series: $release, built with $place; $(du -sh "$dir" | cut -f1) in $((SECONDS - start)) s"
 }
 
@@ -133,17 +135,12 @@ fetch() {
 get() {
     local series=$1 dir
     suite_of "$series" >/dev/null
-    mkdir -p "$2/$series"
+    cache_lock "$2/$series" "kernel $series: waiting for another build that is fetching it"
     dir=$(cd "$2/$series" && pwd)
-    exec 9>"$dir/.lock"
-    flock -n 9 || { echo "kernel $series: waiting for another build that is fetching it"; flock 9; }
-    [ -f "$dir/.complete" ] && return
+    ! cache_complete "$dir" || return 0
     find "$dir" -mindepth 1 -maxdepth 1 ! -name .lock -exec rm -rf {} +
-    (fetch "$series" "$dir") 2>"$dir/.log" || {
-        echo "kernels.sh: fetching the $series kernel failed; the end of $dir/.log:" >&2
-        tail -n 20 "$dir/.log" >&2
-        exit 1
-    }
+    (fetch "$series" "$dir") 2>"$dir/.log" ||
+        LOG_TAIL=20 die_with_log "$dir/.log" "fetching the $series kernel failed"
     grep '^kernels.sh: warning' "$dir/.log" >&2 || true
 }
 
@@ -157,15 +154,14 @@ refresh() {
         series=$(basename "$dir")
         [ -f "$dir/release" ] && suite_of "$series" >/dev/null 2>&1 || continue
         private_apt "$cache/.refresh-apt" "$(suite_of "$series")" || die "reading Debian's package lists failed"
-        now=$(current_release)
+        now=$(current_release "$cache/.refresh-apt")
         if [ "$now" = "$(cat "$dir/release")" ] && [ ! -f "$dir/unavailable" ]; then
             echo "kernel $series: $now is current"
             continue
         fi
         rm -rf "$cache/.new"
         (get "$series" "$cache/.new") || exit 1
-        exec 9>"$dir/.lock"
-        flock 9
+        cache_lock "$dir" "kernel $series: waiting for another build that uses it"
         rm -rf "$dir.old"
         mv "$dir" "$dir.old" && mv "$cache/.new/$series" "$dir" && rm -rf "$dir.old" "$cache/.new"
         exec 9>&-
@@ -205,6 +201,6 @@ case ${1:-} in
         failed=0
         for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
         exit $failed
-    } | "$here/progress.sh" "fetching Debian's kernels"
+    } | progress "fetching Debian's kernels"
     ;;
 esac

@@ -16,12 +16,13 @@
 #   buildroot.sh make <dir> <suite> <package>... a <suite> root with <package>s in <dir>
 #   buildroot.sh run <dir> <command>...         runs <command> in the root
 #
-# make logs mmdebstrap's progress to standard error.
+# make logs mmdebstrap's progress to standard error. Called by kernels.sh
+# and build.sh, for the kernels' compilers, and by the package test.
 set -euo pipefail
 # chroot is in /usr/sbin, which Debian leaves out of an ordinary user's PATH.
 PATH=$PATH:/usr/sbin:/sbin
 here=$(cd "$(dirname "$0")" && pwd)
-die() { echo "buildroot.sh: $*" >&2; exit 1; }
+. "$here/../../shell/common.sh"
 
 check() {
     command -v mmdebstrap >/dev/null || { echo "mmdebstrap is missing: run scripts/setup.sh"; return; }

@@ -1,8 +1,10 @@
+#!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Debian's archive as this machine's own apt configuration names it, so that
 # the project works behind any mirror and names no host itself; and a private
 # apt configuration for reading other releases' packages without touching the
-# machine's. Sourced by the scripts that fetch kernels and make build roots.
+# machine's. Sourced by kernels.sh and buildroot.sh, which fetch kernels and
+# make build roots.
 #
 #   debian_archive [security]   the URI of Debian's archive (or of its security
 #                               archive), from /etc/apt/sources.list.d/*.sources,
@@ -11,8 +13,8 @@
 #   debian_sources <suite>      sources.list lines for <suite> and, where Debian
 #                               has one, its -security suite
 #   private_apt <dir> <suite>   an apt configuration of its own in <dir> for
-#                               <suite>, read afresh; fills the array apt_opts
-#                               for apt-get and apt-cache
+#                               <suite>, read afresh
+#   with_apt <dir> <command>... runs apt-get or apt-cache with it
 
 # Suites of Debian's own: codenames and aliases, with their update suites.
 debian_suite='^(buster|bullseye|bookworm|trixie|forky|duke|sid|experimental|oldoldstable|oldstable|stable|testing|unstable)([-/].*)?$'
@@ -80,9 +82,18 @@ private_apt() {
     # The empty status keeps the machine's installed packages from masking
     # other releases' versions. Some mirrors serve an old suite's Release file
     # past its Valid-Until date: accepted for these private reads only.
-    apt_opts=(-o Dir::Etc::sourcelist="$dir/sources.list" -o Dir::Etc::sourceparts=/nonexistent
-              -o Dir::State::lists="$dir/lists" -o Dir::Cache="$dir/cache"
-              -o Dir::State::status="$dir/status" -o APT::Sandbox::User="$(id -un)"
-              -o Acquire::Check-Valid-Until=false)
-    apt-get "${apt_opts[@]}" -qq update
+    cat >"$dir/apt.conf" <<EOF
+Dir::Etc::sourcelist "$dir/sources.list";
+Dir::Etc::sourceparts "/nonexistent";
+Dir::State::lists "$dir/lists";
+Dir::Cache "$dir/cache";
+Dir::State::status "$dir/status";
+APT::Sandbox::User "$(id -un)";
+Acquire::Check-Valid-Until "false";
+EOF
+    with_apt "$dir" apt-get -qq update
+}
+
+with_apt() {
+    APT_CONFIG=$1/apt.conf "${@:2}"
 }

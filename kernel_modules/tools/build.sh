@@ -4,13 +4,15 @@
 # errors. The sources are copied into a work folder, so the source tree stays
 # clean.
 #   build.sh <kernel> <module source folder> <work folder> <output .ko>
-# <kernel> is a folder that scripts/kernels.sh filled (the build then runs in
+# The build calls it, once per module and kernel (kernel_modules/CMakeLists.txt).
+# <kernel> is a folder that kernels.sh or debug-kernel.sh filled (the build then runs in
 # the kernel's build root when it has one, by the compiler that built the
 # kernel), or a headers tree such as /lib/modules/$(uname -r)/build.
 set -euo pipefail
-[ $# -eq 4 ] || { echo "usage: build.sh <kernel> <source folder> <work folder> <output .ko>" >&2; exit 1; }
-kernel=$1 src=$2 work=$3 out=$4
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../shell/common.sh"
+[ $# -eq 4 ] || die "usage: build.sh <kernel> <source folder> <work folder> <output .ko>"
+kernel=$1 src=$2 work=$3 out=$4
 mkdir -p "$(dirname "$out")"
 # Why the module cannot be built here: said, and kept beside where it would
 # be for the tests to report; the build goes on without it.
@@ -28,13 +30,13 @@ if [ -e "$kernel/buildroot" ]; then
     # Inside the root the headers sit at their own path; the work folder is
     # made there too.
     root=$(readlink -f "$kernel/buildroot")
-    why=$("$here/../scripts/buildroot.sh" enter "$root")
+    why=$("$here/buildroot.sh" enter "$root")
     [ -z "$why" ] || unavailable "$why"
     kdir=${kdir#"$root"}
     mkdir -p "$root/tmp/qvx"
     work=$(mktemp -d "$root/tmp/qvx/build.XXXXXX")
     trap 'rm -rf "$work"' EXIT
-    run=("$here/../scripts/buildroot.sh" run "$root")
+    run=("$here/buildroot.sh" run "$root")
 fi
 rm -f "$(dirname "$out")/unavailable"
 rm -rf "$work"

@@ -6,9 +6,11 @@
 # fragments, then olddefconfig. Every option the fragments ask for must be in
 # the final .config, or the build stops.
 #
-#   scripts/debug-kernel.sh <kernel folder> <fragment>...
+#   debug-kernel.sh <kernel folder> <fragment>...
 #
-# Leaves in <kernel folder>, like scripts/kernels.sh does for Debian's own:
+# The build calls it (kernel_modules/tools/debug/kernels.cmake) with
+# -DDEBUG_KERNELS=ON. Leaves in <kernel folder>, like kernels.sh does for
+# Debian's own:
 #   vmlinuz   the kernel image
 #   kdir      the built source tree (make -C kdir M=... modules)
 #   release   the kernel release
@@ -17,8 +19,8 @@
 # Runs again only when that key changes; concurrent runs wait for each other.
 # JOBS sets make's parallel jobs (default 2).
 set -euo pipefail
-
-die() { echo "debug-kernel.sh: $*" >&2; exit 1; }
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../shell/common.sh"
 [ $# -ge 2 ] || die "usage: debug-kernel.sh <kernel folder> <config fragment>..."
 mkdir -p "$1"
 dir=$(cd "$1" && pwd)
@@ -37,63 +39,64 @@ done
 
 # Its own -j, not the job server of an outer make, which is not handed down.
 unset MAKEFLAGS MFLAGS MAKELEVEL
-exec 9>"$dir/.lock"
-flock -n 9 || { echo "kernel $(basename "$dir"): waiting for another build that is making it"; flock 9; }
 name=$(basename "$dir")
+cache_lock "$dir" "kernel $name: waiting for another build that is making it"
 key=$({ cat "${fragments[@]}"; stat -c '%s %Y' $tarball; } | sha256sum | cut -c1-16)
-if [ "$(cat "$dir/.complete" 2>/dev/null)" = "$key" ]; then
+if cache_complete "$dir" "$key"; then
     echo "kernel $name: $(cat "$dir/release") already in $dir"
-    touch "$dir/.complete"
+    cache_stamp "$dir" "$key"
     exit 0
 fi
 
 src=$dir/src
 log=$dir/build.log
-# A line every 10 s while it works: the step, the files compiled so far.
 start=$SECONDS
-# step <what> [details]
-step() { echo "$1" >"$dir/.step"; echo "kernel $name: $1${2:-}"; }
-step "unpacking $tarball" " (about 20 s, after removing an earlier build's tree)"
 : >"$log"
-while sleep 10; do
-    compiled="$(grep -c '^  CC' "$log" || true) files compiled, "
-    echo "kernel $name: $(cat "$dir/.step"): ${compiled#0 *, }$((SECONDS - start)) s so far"
-done &
-ticker=$!
-trap 'kill $ticker 2>/dev/null || true' EXIT
-rm -rf "$src" "$dir/.complete"
-mkdir -p "$src"
-tar -xf $tarball -C "$src" --strip-components=1
-run() { "$@" >>"$log" 2>&1 || die "'$*' failed; the end of $log:"$'\n'"$(tail -n 30 "$log")"; }
-step "configuring (tinyconfig, then ${fragments[*]##*/})"
-run make -C "$src" ARCH=x86_64 tinyconfig
-run "$src/scripts/kconfig/merge_config.sh" -m -O "$src" "$src/.config" "${fragments[@]}"
-run make -C "$src" olddefconfig
-missing=$(grep -h -E '^(CONFIG_|# CONFIG_.* is not set$)' "${fragments[@]}" | grep -vxF -f "$src/.config" || true)
-[ -z "$missing" ] || die "the kernel configuration refused:"$'\n'"$missing"
-
-checker=${name#debug-}
-step "building the ${checker^^} debug kernel" " (about 5 minutes on 2 cores; make -j${JOBS:-2}, log in $log)"
-# modules runs modpost over vmlinux, which writes the Module.symvers that
-# out-of-tree modules link against.
-run make -C "$src" -j"${JOBS:-2}" bzImage modules
-step "trimming the tree to what building modules needs"
-make -s -C "$src" kernelrelease >"$dir/release"
-sed -n 's/^CONFIG_CC_VERSION_TEXT="\(.*\)"$/\1/p' "$src/.config" >"$dir/compiler"
+# step <what> <details> <command>...: the command's output goes to the log,
+# and a line every 10 s says how it goes.
+step() {
+    echo "kernel $name: $1$2"
+    local what=$1
+    shift 2
+    "$@" 2>&1 | progress -l "$log" "kernel $name: $what" || die_with_log "$log" "'$*' failed"
+}
+unpack() {
+    cache_unstamp "$dir"
+    rm -rf "$src"
+    mkdir -p "$src"
+    tar -xf $tarball -C "$src" --strip-components=1
+}
+configure() {
+    make -C "$src" ARCH=x86_64 tinyconfig
+    "$src/scripts/kconfig/merge_config.sh" -m -O "$src" "$src/.config" "${fragments[@]}"
+    make -C "$src" olddefconfig
+}
 # Building modules needs the headers, the build scripts and tools, the
 # configuration and Module.symvers; vmlinux and System.map stay for reading
 # reports. Sources, objects and other architectures go: 1.6 GB becomes less
 # than 200 MB.
-(
+trim() {
     cd "$src"
     find arch -mindepth 1 -maxdepth 1 -type d ! -name x86 -exec rm -rf {} +
     find . \( -name '*.[coa]' -o -name '*.cmd' \) ! -path './scripts/*' ! -path './tools/*' -delete
     find drivers sound net fs -name '*.h' -delete
     find tools -type f ! -path tools/objtool/objtool -delete
     rm -rf Documentation .tmp_vmlinux*
-)
+}
+
+step "unpacking $tarball" " (about 20 s, after removing an earlier build's tree)" unpack
+step "configuring" " (tinyconfig, then ${fragments[*]##*/})" configure
+missing=$(grep -h -E '^(CONFIG_|# CONFIG_.* is not set$)' "${fragments[@]}" | grep -vxF -f "$src/.config" || true)
+[ -z "$missing" ] || die "the kernel configuration refused:"$'\n'"$missing"
+checker=${name#debug-}
+# modules runs modpost over vmlinux, which writes the Module.symvers that
+# out-of-tree modules link against.
+step "building the ${checker^^} debug kernel" " (about 5 minutes on 2 cores; make -j${JOBS:-2}, log in $log)" \
+    make -C "$src" -j"${JOBS:-2}" bzImage modules
+make -s -C "$src" kernelrelease >"$dir/release"
+sed -n 's/^CONFIG_CC_VERSION_TEXT="\(.*\)"$/\1/p' "$src/.config" >"$dir/compiler"
+step "trimming the tree to what building modules needs" "" trim
 ln -sfn src/arch/x86/boot/bzImage "$dir/vmlinuz"
 ln -sfn src "$dir/kdir"
-echo "$key" >"$dir/.complete"
-rm -f "$dir/.step"
+cache_stamp "$dir" "$key"
 echo "kernel $name: $(cat "$dir/release") ready in $dir ($((SECONDS - start)) s)"

@@ -1,9 +1,9 @@
 # SPDX-License-Identifier: MIT
 # Debug kernels: Debian's Linux 6.1 source built small with the kernel's own
-# checkers (scripts/debug-kernel.sh), into <cache>/debug-<name>/ from
+# checkers (debug-kernel.sh beside this folder), into <cache>/debug-<name>/ from
 # common.config and <name>.config, and both modules built against each into
 # build/kernel_modules/debug-<name>/. Built only with -DDEBUG_KERNELS=ON
-# (scripts/test.sh turns it on): about 5 minutes each on 2 cores, once, and
+# (the preset "default" turns it on): about 5 minutes each on 2 cores, once, and
 # again when their fragments or the source package change. The builds take
 # turns, each using make -j2.
 #   kasan: KASAN (generic) and kmemleak
@@ -28,7 +28,7 @@ foreach(name IN LISTS DEBUG_KERNEL_NAMES)
     # back), one kernel at a time.
     add_custom_command(
         OUTPUT ${kernel}/.complete
-        COMMAND ${PROJECT_SOURCE_DIR}/scripts/debug-kernel.sh ${kernel} ${fragments}
+        COMMAND ${CMAKE_CURRENT_LIST_DIR}/../debug-kernel.sh ${kernel} ${fragments}
         DEPENDS ${depends}
         USES_TERMINAL
         COMMENT "Building the ${name} debug kernel from Debian's Linux 6.1 source, unless cached"

@@ -1,0 +1,138 @@
+# SPDX-License-Identifier: MIT
+# shellcheck shell=bash
+# The habits the project's shell shares, each written once. Sourced by the
+# user's commands (scripts/), the kernel tooling (kernel_modules/tools/), the
+# tests' harnesses and CI:   . "<top>/shell/common.sh"
+#
+#   die <message>            the message on standard error after the program's
+#                            name (ME, else the script's file name); exit 1
+#   die_with_log <log> <message>
+#                            the same, then the last LOG_TAIL (30) lines of <log>
+#   cache_lock <folder> <message>
+#                            holds <folder>/.lock (descriptor 9) until the
+#                            process ends (or closes 9); while another
+#                            process holds it, says <message> and waits
+#   cache_complete <folder> [key]
+#                            whether <folder> was stamped finished (for <key>)
+#   cache_stamp <folder> [key]
+#                            stamps <folder> finished (for <key>), the stamp
+#                            as new as the call (build rules depend on it)
+#   cache_unstamp <folder>   takes the stamp away, before <folder> is remade
+#   progress [-l <log>] [-s <pattern>] [-n <seconds>] <what>
+#                            the filter that speaks after a silence (below)
+
+die() {
+    echo "${ME:-${0##*/}}: $*" >&2
+    exit 1
+}
+
+die_with_log() {
+    local log=$1
+    shift
+    echo "${ME:-${0##*/}}: $*; the end of $log:" >&2
+    tail -n "${LOG_TAIL:-30}" "$log" >&2
+    exit 1
+}
+
+cache_lock() {
+    mkdir -p "$1"
+    exec 9>"$1/.lock"
+    flock -n 9 || {
+        echo "$2"
+        flock 9
+    }
+}
+
+cache_complete() {
+    [ -f "$1/.complete" ] && [ "$(cat "$1/.complete")" = "${2-}" ]
+}
+
+cache_stamp() {
+    echo "${2-}" >"$1/.complete"
+}
+
+cache_unstamp() {
+    rm -f "$1/.complete"
+}
+
+# A long step never leaves anyone without a word for more than about 15 s:
+#
+#   ... | progress <what>      copies its input line by line and, after
+#       -n seconds (12) without one, says what is still at work: for CTest's
+#       output the tests running and for how long, else "<what>: still at
+#       work (N s so far)".
+#   ... | progress -l <log> [-s <pattern>] <what>
+#       adds the lines to <log> and shows only those matching the extended
+#       regular expression <pattern> as they come; whenever -n seconds (10)
+#       have passed with nothing shown, "<what>: <the latest line>, N s so
+#       far" (without a line yet, "<what>, N s so far"). On a terminal that is one status line, redrawn in place and
+#       cleared at the end, so the screen stays for what follows.
+progress() {
+    local log="" show="" quiet="" OPTIND=1 opt
+    while getopts l:s:n: opt; do
+        case $opt in
+        l) log=$OPTARG ;;
+        s) show=$OPTARG ;;
+        n) quiet=$OPTARG ;;
+        *) die "usage: progress [-l log] [-s pattern] [-n seconds] <what>" ;;
+        esac
+    done
+    shift $((OPTIND - 1))
+    local what=$1 start=$SECONDS last=$SECONDS line pending="" latest="" status tty="" test wait
+    local -A running=()
+    # Without a log, a read waits as long as the silence allowed; with one,
+    # the status is looked at every 2 s.
+    if [ -n "$log" ]; then
+        : "${quiet:=10}" && wait=2
+        [ ! -t 1 ] || tty=1
+    else
+        : "${quiet:=12}" && wait=$quiet
+    fi
+    while :; do
+        status=0
+        IFS= read -r -t $wait line || status=$?
+        if [ $status -gt 128 ]; then
+            pending+=$line # a line not ended yet
+        else
+            [ $status -eq 0 ] || [ -n "$pending$line" ] || break
+            line=$pending$line pending=""
+            if [ -n "$log" ]; then
+                printf '%s\n' "$line" >>"$log"
+                latest=${line#"${line%%[![:space:]]*}"}
+                [ -z "$show" ] || ! [[ $line =~ $show ]] || progress_say "$line"
+            else
+                printf '%s\n' "$line"
+                last=$SECONDS
+                if [[ $line =~ ^\ *Start\ +[0-9]+:\ (.*)$ ]]; then
+                    running[${BASH_REMATCH[1]}]=$SECONDS
+                elif [[ $line =~ Test\ +#[0-9]+:\ ([^ ]+)\ \. ]]; then
+                    unset "running[${BASH_REMATCH[1]}]"
+                fi
+            fi
+            [ $status -eq 0 ] || break
+        fi
+        [ $((SECONDS - last)) -ge "$quiet" ] || continue
+        if [ -n "$log" ]; then
+            progress_say "$what${latest:+: $latest}, $((SECONDS - start)) s so far"
+        elif [ ${#running[@]} -gt 0 ]; then
+            line="$what: running"
+            for test in "${!running[@]}"; do
+                line+=" $test ($((SECONDS - running[$test])) s)"
+            done
+            progress_say "$line"
+        else
+            progress_say "$what: still at work ($((SECONDS - start)) s so far)"
+        fi
+    done
+    [ -z "$tty" ] || printf '\r\033[K'
+}
+
+# progress_say <line>: progress's word on the screen, in place on a terminal.
+progress_say() {
+    if [ -n "$tty" ]; then
+        printf '\r\033[K%s' "${1:0:$((${COLUMNS:-80} - 1))}"
+    else
+        printf '%s\n' "$1"
+    fi
+    last=$SECONDS
+}
