@@ -6,10 +6,11 @@
 # step on the screen; apt's own output goes to build/setup.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. shell/common.sh
 
 packages=(
     cmake ninja-build g++ gcc make pkg-config          # build
-    libgtest-dev libgmock-dev libbenchmark-dev         # tests and benchmarks
+    libgtest-dev libgmock-dev                          # unit tests
     strace util-linux                                  # program tests
     qemu-system-x86 busybox-static cpio ca-certificates # kernel tests in a VM
     mmdebstrap uidmap                                  # build roots for other kernels' compilers
@@ -17,7 +18,7 @@ packages=(
     gcc-multilib g++-multilib                          # a static 32-bit devpoke for the VM
     build-essential dpkg-dev debhelper dh-dkms lintian # Debian packages (scripts/package.sh)
     linux-source-6.1 flex bison libelf-dev bc          # debug kernels for the VM
-    groff-base mandoc clang-format git                 # manual pages, lint
+    groff-base mandoc clang-format shellcheck git      # manual pages, lint
     libglib2.0-dev gnuplot-nox                         # the benchmark's peer and its plot (no deliverable)
 )
 
@@ -29,8 +30,7 @@ done
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
-    command -v sudo >/dev/null ||
-        { echo "setup: missing ${missing[*]}: run scripts/setup.sh as root once" >&2 && exit 1; }
+    command -v sudo >/dev/null || die "missing ${missing[*]}: run scripts/setup.sh as root once"
     sudo=sudo
 fi
 log=build/setup.log
@@ -44,11 +44,7 @@ echo "setup: ${#missing[@]} of ${#packages[@]} packages to install: ${missing[*]
 step() {
     local start=$SECONDS
     echo "== $*" >>"$log"
-    if ! "$@" >>"$log" 2>&1 </dev/null; then
-        echo "setup: failed: $*; the end of $log:" >&2
-        tail -n 25 "$log" >&2
-        exit 1
-    fi
+    "$@" >>"$log" 2>&1 </dev/null || LOG_TAIL=25 die_with_log "$log" "failed: $*"
     took=$((SECONDS - start))
 }
 installed() { dpkg-query -W -f='${db:Status-Abbrev}\n' | grep -c '^ii'; }

@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# shellcheck shell=bash
 # What the shell tests share: failures counted rather than fatal, so one run
 # reports them all. Sourced: . "$(dirname "$0")/../checks.sh"
 failures=0 skips=0

@@ -411,7 +411,7 @@ TEST(FifodrainFailures, Table) {
         }
     }
     if (!skipped.empty())
-        GTEST_SKIP() << "cannot run here:" << skipped;
+        GTEST_SKIP() << "SKIP: cannot run here:" << skipped;
 }
 
 TEST(FifodrainCreated, LargeStreamInOddPiecesArrivesByteForByte) {
