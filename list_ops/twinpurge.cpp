@@ -22,6 +22,7 @@
 // A node that the chains cannot refer to (far from the others, or not on
 // malloc's 16-byte boundary) stops step 2, and the operation goes on with one
 // pass per block of kBlock distinct values.
+#include "chains.h"
 #include "list_internal.h"
 
 #include <algorithm>
@@ -35,27 +36,24 @@ constexpr uint32_t kSlotBits = 13;
 constexpr uint32_t kSlots = 1u << kSlotBits; // 32 KiB of int32_t
 constexpr uint32_t kBlock = kSlots / 2;      // keeps probe sequences short
 
-// A set of int32_t values in the first 2^bits slots of a caller's array,
-// holding at most half as many values. Empty slots hold kEmpty; kEmpty
-// itself, when it is a member, is only remembered by a flag.
+// A set of int32_t values in a caller's array of kSlots slots, holding at
+// most kBlock values. Empty slots hold kEmpty; kEmpty itself, when it is a
+// member, is only remembered by a flag.
 class ValueSet {
   public:
     explicit ValueSet(int32_t *slots) : slots_(slots) {}
 
-    void reset(uint32_t bits) {
-        bits_ = bits;
-        mask_ = (1u << bits) - 1;
-        std::fill(slots_, slots_ + mask_ + 1, kEmpty);
+    void reset() {
+        std::fill(slots_, slots_ + kSlots, kEmpty);
         has_empty_value_ = false;
         size_ = 0;
     }
     uint32_t size() const { return size_; }
-    uint32_t capacity() const { return (mask_ + 1) / 2; }
 
     bool contains(int32_t v) const {
         if (v == kEmpty)
             return has_empty_value_;
-        for (uint32_t i = slot(v);; i = (i + 1) & mask_) {
+        for (uint32_t i = slot(v);; i = (i + 1) & kMask) {
             if (slots_[i] == v)
                 return true;
             if (slots_[i] == kEmpty)
@@ -73,7 +71,7 @@ class ValueSet {
             return true;
         }
         uint32_t i = slot(v);
-        for (; slots_[i] != kEmpty; i = (i + 1) & mask_) {
+        for (; slots_[i] != kEmpty; i = (i + 1) & kMask) {
             if (slots_[i] == v)
                 return false;
         }
@@ -84,14 +82,13 @@ class ValueSet {
 
   private:
     static constexpr int32_t kEmpty = INT32_MIN;
+    static constexpr uint32_t kMask = kSlots - 1;
 
-    uint32_t slot(int32_t v) const {
-        return (static_cast<uint32_t>(v) * 0x9E3779B1u) >> (32 - bits_);
+    static uint32_t slot(int32_t v) {
+        return (static_cast<uint32_t>(v) * 0x9E3779B1u) >> (32 - kSlotBits);
     }
 
     int32_t *slots_;
-    uint32_t bits_ = 0;
-    uint32_t mask_ = 0;
     bool has_empty_value_ = false;
     uint32_t size_ = 0;
 };
@@ -148,8 +145,7 @@ class Refs {
 // followed it.
 node *drop(node *prev, node *at) {
     node *following = at->next;
-    prev->next = following;
-    std::free(at);
+    unlink_and_free(prev, at);
     return following;
 }
 
@@ -164,7 +160,7 @@ node *next_of(const node *n) {
 }
 
 // About 1,000,000 / kChains values per chain (kChains and chain_of() are in
-// list_internal.h), and kGroup chains' values fit the set at once (values of
+// chains.h), and kGroup chains' values fit the set at once (values of
 // different chains differ, so one set serves them all).
 constexpr uint32_t kGroup = 12;
 
@@ -178,7 +174,7 @@ void mark_group(ValueSet &seen, const Refs &refs, const uint32_t *first, uint32_
     for (uint32_t i = 0; i < count; ++i)
         walk[i] = refs.at(first[i]);
     for (;;) {
-        seen.reset(kSlotBits);
+        seen.reset();
         bool full = false;
         for (bool more = true; more && !full;) {
             more = false;
@@ -223,7 +219,8 @@ struct Stop {
 // part, `seen` holding the values of that part. A node that cannot be
 // referred to stops the spreading: the list is whole, the nodes before that
 // one are free of the values in `seen`, and the node is returned with the
-// one kept before it.
+// one kept before it. Not inlined: its two tables of chains (24 KiB) would
+// otherwise be on the stack of every call, short lists' too.
 __attribute__((noinline)) Stop spread_and_purge(ValueSet &seen, node *kept) {
     uint32_t first[kChains] = {};
     uint32_t last[kChains] = {};
@@ -255,14 +252,13 @@ __attribute__((noinline)) Stop spread_and_purge(ValueSet &seen, node *kept) {
     prev = kept;
     for (node *at = kept->next; at != nullptr;) {
         prefetch_ahead(at);
-        node *following = next_of(at);
         if (is_repeat(at)) {
-            prev->next = following;
-            std::free(at);
+            at->next = next_of(at); // the mark off, then out of the list
+            at = drop(prev, at);
         } else {
             prev = at;
+            at = at->next;
         }
-        at = following;
     }
     return {nullptr, nullptr};
 }
@@ -281,7 +277,7 @@ extern "C" void delete_duplicate_nodes(void) {
     node *kept = nullptr; // last node of the part already free of repeats
     node *next = head;    // first node after that part
     while (next != nullptr) {
-        seen.reset(kSlotBits);
+        seen.reset();
         // Collect the next block of first occurrences. Everything before it
         // holds other values, so a value met twice here is a repeat.
         node *at = next;

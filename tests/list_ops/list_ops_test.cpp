@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Each operation group as a table: the list before, the call, the list after,
 // what it wrote, what it returned, and how many nodes it allocated and freed.
+#include "chains.h"
 #include "list_harness.h"
-#include "list_internal.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
