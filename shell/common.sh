@@ -65,8 +65,9 @@ cache_unstamp() {
 #       adds the lines to <log> and shows only those matching the extended
 #       regular expression <pattern> as they come; whenever -n seconds (10)
 #       have passed with nothing shown, "<what>: <the latest line>, N s so
-#       far" (without a line yet, "<what>, N s so far"). On a terminal that is one status line, redrawn in place and
-#       cleared at the end, so the screen stays for what follows.
+#       far" (without a line yet, "<what>, N s so far"). On a terminal that
+#       is one status line, redrawn in place and cleared at the end, so the
+#       screen stays for the lines shown and what follows.
 progress() {
     local log="" show="" quiet="" OPTIND=1 opt
     while getopts l:s:n: opt; do
@@ -99,7 +100,7 @@ progress() {
             if [ -n "$log" ]; then
                 printf '%s\n' "$line" >>"$log"
                 latest=${line#"${line%%[![:space:]]*}"}
-                [ -z "$show" ] || ! [[ $line =~ $show ]] || progress_say "$line"
+                [ -z "$show" ] || ! [[ $line =~ $show ]] || progress_say "$line" keep
             else
                 printf '%s\n' "$line"
                 last=$SECONDS
@@ -127,10 +128,13 @@ progress() {
     [ -z "$tty" ] || printf '\r\033[K'
 }
 
-# progress_say <line>: progress's word on the screen, in place on a terminal.
+# progress_say <line> [keep]: progress's word on the screen; on a terminal
+# in place of the status line, which it replaces unless kept.
 progress_say() {
-    if [ -n "$tty" ]; then
+    if [ -n "$tty" ] && [ -z "${2-}" ]; then
         printf '\r\033[K%s' "${1:0:$((${COLUMNS:-80} - 1))}"
+    elif [ -n "$tty" ]; then
+        printf '\r\033[K%s\n' "$1"
     else
         printf '%s\n' "$1"
     fi
