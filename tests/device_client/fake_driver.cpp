@@ -13,8 +13,8 @@
 #include "qvx_device.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
