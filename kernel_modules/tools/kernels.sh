@@ -190,7 +190,9 @@ refresh() {
     for dir in "$cache"/*/; do
         dir=${dir%/}
         series=$(basename "$dir")
-        [ -f "$dir/release" ] && suite_of "$series" >/dev/null 2>&1 || continue
+        # In a subshell: its die would end the whole refresh at the first
+        # folder that is no series (debug-kasan has a release too).
+        [ -f "$dir/release" ] && (suite_of "$series") >/dev/null 2>&1 || continue
         private_apt "$cache/.refresh-apt" "$(suite_of "$series")" "$(arch_in "$series")" "$(dpkg --print-architecture)" ||
             die "reading Debian's package lists failed"
         now=$(current_release "$cache/.refresh-apt" "$(arch_in "$series")")
