@@ -75,8 +75,11 @@ fetch() {
     [ "$cross" != - ] || cross=""
     host=$(dpkg --print-architecture)
     echo "kernel $series: reading Debian $suite's package lists, then fetching its kernel and headers (about 15 s)"
-    # Another architecture's lists, with this machine's for its kernel build tools.
-    private_apt "$dir/apt" "$suite" "$arch" "$host" || die "reading Debian $suite's package lists failed"
+    # Another architecture's lists come with this machine's, for the kernel's
+    # build tools (below).
+    local arches=()
+    [ "$arch" = "$host" ] || arches=("$arch" "$host")
+    private_apt "$dir/apt" "$suite" "${arches[@]}" || die "reading Debian $suite's package lists failed"
     release=$(current_release "$dir/apt" "$arch")
     [ -n "$release" ] || die "cannot tell the kernel release from $suite's linux-image-$arch"
 
@@ -87,7 +90,7 @@ fetch() {
     # The kbuild package holds programs that run during the build: this
     # machine's, whatever the kernel's architecture.
     mapfile -t -O 1 headers < <(depends_of "$dir/apt" linux-headers-"$release" | grep -E '^linux-(headers|kbuild|base)-[0-9]' |
-        sed "s/^linux-kbuild-.*/&:$host/")
+        if [ "$arch" = "$host" ]; then cat; else sed "s/^linux-kbuild-.*/&:$host/"; fi)
     image=linux-image-$release
     ! depends_of "$dir/apt" "$image" | grep -qxF "linux-binary-$release" || image=linux-binary-$release
     mkdir -p "$dir/debs" "$dir/image"
@@ -186,15 +189,16 @@ get() {
 # current one is fetched anew, into a fresh folder that replaces the old one
 # once it is complete.
 refresh() {
-    local cache=$1 dir series now
+    local cache=$1 dir series now arches
     for dir in "$cache"/*/; do
         dir=${dir%/}
         series=$(basename "$dir")
         # In a subshell: its die would end the whole refresh at the first
         # folder that is no series (debug-kasan has a release too).
         [ -f "$dir/release" ] && (suite_of "$series") >/dev/null 2>&1 || continue
-        private_apt "$cache/.refresh-apt" "$(suite_of "$series")" "$(arch_in "$series")" "$(dpkg --print-architecture)" ||
-            die "reading Debian's package lists failed"
+        arches=()
+        [ "$(arch_in "$series")" = "$(dpkg --print-architecture)" ] || arches=("$(arch_in "$series")")
+        private_apt "$cache/.refresh-apt" "$(suite_of "$series")" "${arches[@]}" || die "reading Debian's package lists failed"
         now=$(current_release "$cache/.refresh-apt" "$(arch_in "$series")")
         if [ "$now" = "$(cat "$dir/release")" ] && [ ! -f "$dir/unavailable" ]; then
             echo "kernel $series: $now is current"
