@@ -14,11 +14,48 @@
 #include <string>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
+#endif
 
 namespace bench {
 
 using Action = std::function<void()>;
+
+// The smallest data cache line, which a flush steps by: x86's is 64 bytes;
+// arm64's is in CTR_EL0 (DminLine, log2 of its words), which Linux lets user
+// space read.
+inline unsigned long cache_line() {
+#if defined(__aarch64__)
+    unsigned long ctr;
+    asm volatile("mrs %0, ctr_el0" : "=r"(ctr));
+    return 4ul << ((ctr >> 16) & 0xf);
+#else
+    return 64;
+#endif
+}
+
+// Writes the line holding `at` back and drops it from every cache level.
+inline void flush_line(unsigned long at) {
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_clflush(reinterpret_cast<const void *>(at));
+#elif defined(__aarch64__)
+    // Clean and invalidate by address to the point of coherency; Linux allows
+    // it from user space (SCTLR_EL1.UCI).
+    asm volatile("dc civac, %0" : : "r"(at) : "memory");
+#else
+#error "no way to flush a cache line on this architecture"
+#endif
+}
+
+// Waits until every flush issued has completed.
+inline void flushes_done() {
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_mfence();
+#elif defined(__aarch64__)
+    asm volatile("dsb sy" : : : "memory");
+#endif
+}
 
 // Flushes the process's data from every cache level: each line of its heap
 // and of its anonymous writable mappings (where large blocks live). The
@@ -37,11 +74,11 @@ inline void evict_caches() {
         bool anonymous = path[0] == '\0' || std::strcmp(path, "[heap]") == 0;
         if (std::strcmp(perms, "rw-p") != 0 || !anonymous)
             continue;
-        for (unsigned long at = from; at < to; at += 64)
-            _mm_clflush(reinterpret_cast<const void *>(at));
+        for (unsigned long at = from, line = cache_line(); at < to; at += line)
+            flush_line(at);
     }
     std::fclose(maps);
-    _mm_mfence();
+    flushes_done();
 }
 
 // The thread's own processor time (user and system), in milliseconds: on a

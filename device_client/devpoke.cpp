@@ -59,17 +59,21 @@ int main() {
             break;
         if (choice == 1) {
             std::puts("Writing Value to Driver");
-            // The commands announce 8 bytes: the value goes in the low half.
-            uint64_t arg = static_cast<uint32_t>(choice);
-            if (ioctl(fd, WRITE_VALUE_CMD, &arg) < 0)
+            // The commands announce 8 bytes; the driver takes the 32-bit value
+            // at the address passed, so it goes first, the rest zero, whatever
+            // the byte order.
+            unsigned char arg[_IOC_SIZE(WRITE_VALUE_CMD)] = {};
+            std::memcpy(arg, &choice, sizeof choice);
+            if (ioctl(fd, WRITE_VALUE_CMD, arg) < 0)
                 refused("write");
         } else if (choice == 2) {
             std::puts("Reading Value from Driver");
-            uint64_t arg = 0;
-            if (ioctl(fd, READ_VALUE_CMD, &arg) < 0) {
+            unsigned char arg[_IOC_SIZE(READ_VALUE_CMD)] = {};
+            if (ioctl(fd, READ_VALUE_CMD, arg) < 0) {
                 refused("read");
             } else {
-                auto result = static_cast<int32_t>(static_cast<uint32_t>(arg));
+                int32_t result;
+                std::memcpy(&result, arg, sizeof result);
                 std::printf("Value is %d\n", result);
             }
         } else {

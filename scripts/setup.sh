@@ -10,9 +10,11 @@ cd "$(dirname "$0")/.."
 
 packages=(
     cmake ninja-build g++ gcc make pkg-config          # build
-    libgtest-dev libgmock-dev                          # unit tests
+    libgtest-dev libgmock-dev googletest               # unit tests (googletest: its sources, for cross builds)
     strace util-linux                                  # program tests
     qemu-system-x86 busybox-static cpio ca-certificates # kernel tests in a VM
+    g++-12-aarch64-linux-gnu qemu-user-static          # arm64: cross compilers, user-space tests emulated
+    qemu-system-arm file                               # arm64: kernel tests in a VM; telling binaries' machines
     mmdebstrap uidmap                                  # build roots for other kernels' compilers
     mount proot                                        # entering them (proot: where mounting is refused)
     gcc-12-multilib g++-12-multilib                    # a static 32-bit devpoke for the VM (not the

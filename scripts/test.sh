@@ -26,7 +26,7 @@ esac
 
 scripts/setup.sh
 
-results=(build/test-results.xml build/asan/test-results.xml)
+results=(build/test-results.xml build/asan/test-results.xml build/arm64/test-results.xml)
 rm -f "${results[@]}"
 status=0
 cmake --workflow --preset default 2>&1 | progress test || status=$?

@@ -10,6 +10,10 @@ skip() { echo "SKIP: $*"; skips=$((skips + 1)); }
 same() { # same <what> <got> <want>
     [ "$2" = "$3" ] || fail "$1: got [$2], want [$3]"
 }
+# In a cross build the programs run under the emulator its toolchain names
+# (EMULATOR, its words, which $EMULATOR splits), and C and C++ are compiled
+# by its compilers (CC, CXX).
+: "${EMULATOR:=}" "${CC:=gcc}" "${CXX:=g++}"
 # The libraries a binary needs, space-separated: "[libc.so.6] ".
 needed() { readelf -d "$1" | awk '/NEEDED/ {print $5}' | tr '\n' ' '; }
 # finish [message]: the message (default "all checks passed") when nothing

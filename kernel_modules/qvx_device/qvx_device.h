@@ -4,7 +4,7 @@
  * driver (kernel C) and devpoke (user-space C++).
  *
  * Both commands announce an 8-byte argument; the value itself is a 32-bit
- * signed integer in the low half (the first four bytes on x86-64). Callers
+ * signed integer in its first four bytes, whatever the byte order. Callers
  * hand over 8-byte buffers, so a driver that moves the announced size stays
  * inside them. The size comes from a fixed-width type, never a pointer or a
  * long, so that 32-bit programs build the same command numbers.

@@ -51,8 +51,12 @@ if [[ ${MAKEFLAGS:-} =~ --jobserver-auth=([0-9]+),([0-9]+) ]] &&
     ! { : <&"${BASH_REMATCH[1]}" && : >&"${BASH_REMATCH[2]}"; } 2>/dev/null; then
     MAKEFLAGS=$(echo " $MAKEFLAGS" | sed -E 's/ --jobserver-(auth|fds)=[^ ]*//g; s/ -j[0-9]*( |$)/ /g')
 fi
+# A kernel of another architecture names the prefix of its cross compiler;
+# its headers' own make files then choose that compiler and the architecture.
+cross=()
+[ ! -f "$kernel/cross" ] || cross=(CROSS_COMPILE="$(cat "$kernel/cross")")
 # Without the kernel's vmlinux, 5.10's and 6.1's kbuild say they skip BTF:
 # expected here.
-"${run[@]}" make -s -C "$kdir" M="$inside" KCFLAGS=-Werror modules \
+"${run[@]}" make -s -C "$kdir" M="$inside" KCFLAGS=-Werror "${cross[@]}" modules \
     2> >(grep -v '^Skipping BTF generation' >&2)
 cp "$work/$(basename "$out")" "$out"

@@ -12,8 +12,11 @@
 #                               (as mmdebstrap leaves it); empty when none
 #   debian_sources <suite>      sources.list lines for <suite> and, where Debian
 #                               has one, its -security suite
-#   private_apt <dir> <suite>   an apt configuration of its own in <dir> for
-#                               <suite>, read afresh
+#   private_apt <dir> <suite> [arch...]
+#                               an apt configuration of its own in <dir> for
+#                               <suite>, read afresh; for the architectures
+#                               named (the first is apt's own), else this
+#                               machine's
 #   with_apt <dir> <command>... runs apt-get or apt-cache with it
 
 # Suites of Debian's own: codenames and aliases, with their update suites.
@@ -74,7 +77,7 @@ debian_sources() {
 }
 
 private_apt() {
-    local dir=$1 suite=$2
+    local dir=$1 suite=$2 arches=("${@:3}")
     rm -rf "$dir"
     mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial"
     : >"$dir/status"
@@ -91,6 +94,10 @@ Dir::State::status "$dir/status";
 APT::Sandbox::User "$(id -un)";
 Acquire::Check-Valid-Until "false";
 EOF
+    if [ ${#arches[@]} -gt 0 ]; then
+        echo "APT::Architecture \"${arches[0]}\";"
+        printf 'APT::Architectures { %s};\n' "$(printf '"%s"; ' "${arches[@]}")"
+    fi >>"$dir/apt.conf"
     with_apt "$dir" apt-get -qq update
 }
 

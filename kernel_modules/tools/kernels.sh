@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Fetches Debian's x86-64 kernels with their headers into a cache, for
-# building the kernel modules against them and booting them under qemu. The
+# Fetches Debian's kernels with their headers into a cache, for building the
+# kernel modules against them and booting them under qemu. The
 # archive is the one this machine's apt configuration names; the machine's
 # apt setup is left alone (a private configuration lives beside the cache).
 #
@@ -12,9 +12,15 @@
 # The build calls it (kernel_modules/CMakeLists.txt); a person, for --refresh.
 #
 # Series: 5.10 (Debian 11), 6.1 (Debian 12), 6.12 (Debian 13) and unstable
-# (whatever Debian unstable ships at fetch time). The cache is $KERNEL_CACHE,
-# else ${XDG_CACHE_HOME:-$HOME/.cache}/qvx/kernels. Each series gets a folder:
+# (whatever Debian unstable ships at fetch time), for x86-64; <series>-<arch>
+# is the series' kernel for another architecture of arches.sh (6.1-arm64),
+# built by a cross compiler. The cache is $KERNEL_CACHE, else
+# ${XDG_CACHE_HOME:-$HOME/.cache}/qvx/kernels. Each series gets a folder:
 #   vmlinuz    the kernel image
+#   arch       its architecture (arches.sh)
+#   cross      for another architecture than x86-64, the prefix of the cross
+#              compiler that builds its modules (the make's CROSS_COMPILE)
+#   busybox    for another architecture, Debian's static busybox of it
 #   release    the kernel release, e.g. 6.12.118+deb13-amd64
 #   compiler   the compiler that built the kernel (CONFIG_CC_VERSION_TEXT)
 #   kdir       the headers tree to build modules against
@@ -28,22 +34,31 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../shell/common.sh"
 . "$here/debian.sh"
+. "$here/arches.sh"
 
+# suite_of <series>[-<arch>]: the Debian release whose kernel it is.
 suite_of() {
-    case $1 in
+    [[ $1 != *-* ]] || arch_field "${1#*-}" qemu >/dev/null ||
+        die "unknown architecture in '$1' (arches.sh has none such)"
+    case ${1%-*} in
     5.10) echo bullseye ;;
     6.1) echo bookworm ;;
     6.12) echo trixie ;;
     unstable) echo sid ;;
-    *) die "unknown kernel series '$1' (known: 5.10, 6.1, 6.12, unstable)" ;;
+    *) die "unknown kernel series '$1' (known: 5.10, 6.1, 6.12, unstable, each with -<arch> for another architecture)" ;;
     esac
 }
 
-# current_release <apt folder>: the release that the series'
-# linux-image-amd64 points to.
+# arch_in <series>[-<arch>]: the architecture, amd64 when none is named.
+arch_in() {
+    if [[ $1 == *-* ]]; then echo "${1#*-}"; else echo amd64; fi
+}
+
+# current_release <apt folder> <arch>: the release that the series'
+# linux-image-<arch> points to.
 current_release() {
-    with_apt "$1" apt-cache depends linux-image-amd64 |
-        sed -n 's/^ *Depends: linux-image-\([0-9][^ ]*-amd64\)$/\1/p' | sed -n 1p
+    with_apt "$1" apt-cache depends "linux-image-$2" |
+        sed -n "s/^ *Depends: linux-image-\([0-9][^ ]*-$2\)\$/\1/p" | sed -n 1p
 }
 
 # depends_of <apt folder> <package>: the names of its direct dependencies.
@@ -53,23 +68,41 @@ depends_of() {
 
 # fetch <series> <folder>: fills the folder (which is locked and empty).
 fetch() {
-    local series=$1 dir=$2 suite release start=$SECONDS
+    local series=$1 dir=$2 suite release start=$SECONDS arch host cross
     suite=$(suite_of "$series")
+    arch=$(arch_in "$series")
+    cross=$(arch_field "$arch" cross)
+    [ "$cross" != - ] || cross=""
+    host=$(dpkg --print-architecture)
     echo "kernel $series: reading Debian $suite's package lists, then fetching its kernel and headers (about 15 s)"
-    private_apt "$dir/apt" "$suite" || die "reading Debian $suite's package lists failed"
-    release=$(current_release "$dir/apt")
-    [ -n "$release" ] || die "cannot tell the kernel release from $suite's linux-image-amd64"
+    # Another architecture's lists come with this machine's, for the kernel's
+    # build tools (below).
+    local arches=()
+    [ "$arch" = "$host" ] || arches=("$arch" "$host")
+    private_apt "$dir/apt" "$suite" "${arches[@]}" || die "reading Debian $suite's package lists failed"
+    release=$(current_release "$dir/apt" "$arch")
+    [ -n "$release" ] || die "cannot tell the kernel release from $suite's linux-image-$arch"
 
     # The headers with the packages they are made of (common headers, kbuild,
     # base files), read from their dependencies rather than guessed. Since
     # Debian 14 the image package is empty and depends on linux-binary.
     local headers=(linux-headers-"$release") image
-    mapfile -t -O 1 headers < <(depends_of "$dir/apt" linux-headers-"$release" | grep -E '^linux-(headers|kbuild|base)-[0-9]')
+    # The kbuild package holds programs that run during the build: this
+    # machine's, whatever the kernel's architecture.
+    mapfile -t -O 1 headers < <(depends_of "$dir/apt" linux-headers-"$release" | grep -E '^linux-(headers|kbuild|base)-[0-9]' |
+        if [ "$arch" = "$host" ]; then cat; else sed "s/^linux-kbuild-.*/&:$host/"; fi)
     image=linux-image-$release
     ! depends_of "$dir/apt" "$image" | grep -qxF "linux-binary-$release" || image=linux-binary-$release
     mkdir -p "$dir/debs" "$dir/image"
     (cd "$dir/debs" && with_apt "$dir/apt" apt-get -qq download "${headers[@]}" "$image") ||
         die "downloading the $series kernel packages failed"
+    if [ "$arch" != "$host" ]; then
+        # The VM's shell, of the kernel's architecture.
+        (cd "$dir/image" && with_apt "$dir/apt" apt-get -qq download "busybox-static:$arch" &&
+            dpkg-deb --fsys-tarfile busybox-static_*.deb | tar -x -O --wildcards '*bin/busybox' >"$dir/busybox" &&
+            chmod +x "$dir/busybox" && rm busybox-static_*.deb) ||
+            die "fetching the $arch busybox failed"
+    fi
     # The image alone, not the modules that come with it.
     dpkg-deb --fsys-tarfile "$dir/debs/${image}_"*.deb |
         tar -x -C "$dir/image" --wildcards --no-anchored 'vmlinuz*'
@@ -90,6 +123,14 @@ fetch() {
     cc=${cc_text%% *}
     [[ $cc =~ gcc-[0-9]+$ ]] || die "the $series kernel was built with '$cc_text', not a gcc this script knows"
     echo "$cc_text" >"$dir/compiler"
+    echo "$arch" >"$dir/arch"
+    # Another architecture's: that gcc's cross compiler, e.g. aarch64-linux-gnu-gcc-12.
+    local gcc_package=gcc-${cc##*gcc-}
+    if [ -n "$cross" ]; then
+        echo "$cross" >"$dir/cross"
+        cc=$cross${cc##*-linux-gnu-}
+        gcc_package+=-${cross%-}
+    fi
     local place="this machine's $cc"
     if ! command -v "$cc" >/dev/null; then
         local why
@@ -100,7 +141,7 @@ fetch() {
             echo "kernels.sh: warning: no $suite root with $cc can be made here, so the modules will not be built for $series: $why" >&2
         else
             echo "kernel $series: $release needs $cc: making a $suite root with it (about 30 s)"
-            bash "$here/buildroot.sh" make "$dir/root" "$suite" "gcc-${cc##*gcc-}" make libc6-dev dwarves bc kmod ||
+            bash "$here/buildroot.sh" make "$dir/root" "$suite" "$gcc_package" make libc6-dev dwarves bc kmod ||
                 die "making a $suite root with $cc failed"
             ln -sfn root "$dir/buildroot"
             place="$cc in a $suite root"
@@ -110,7 +151,7 @@ fetch() {
         local used
         used=$(if [ -e "$dir/buildroot" ]; then bash "$here/buildroot.sh" run "$dir/root" "$cc" --version
                else "$cc" --version; fi | sed -n 1p)
-        [ "$used" = "$cc_text" ] ||
+        [ "$used" = "$cc_text" ] || [ "${used#"$cross"}" = "$cc_text" ] ||
             echo "kernels.sh: warning: the $series kernel was built by $cc_text, its modules will be by $used" >&2
     fi
     mkdir -p "$dir/root"
@@ -148,13 +189,17 @@ get() {
 # current one is fetched anew, into a fresh folder that replaces the old one
 # once it is complete.
 refresh() {
-    local cache=$1 dir series now
+    local cache=$1 dir series now arches
     for dir in "$cache"/*/; do
         dir=${dir%/}
         series=$(basename "$dir")
-        [ -f "$dir/release" ] && suite_of "$series" >/dev/null 2>&1 || continue
-        private_apt "$cache/.refresh-apt" "$(suite_of "$series")" || die "reading Debian's package lists failed"
-        now=$(current_release "$cache/.refresh-apt")
+        # In a subshell: its die would end the whole refresh at the first
+        # folder that is no series (debug-kasan has a release too).
+        [ -f "$dir/release" ] && (suite_of "$series") >/dev/null 2>&1 || continue
+        arches=()
+        [ "$(arch_in "$series")" = "$(dpkg --print-architecture)" ] || arches=("$(arch_in "$series")")
+        private_apt "$cache/.refresh-apt" "$(suite_of "$series")" "${arches[@]}" || die "reading Debian's package lists failed"
+        now=$(current_release "$cache/.refresh-apt" "$(arch_in "$series")")
         if [ "$now" = "$(cat "$dir/release")" ] && [ ! -f "$dir/unavailable" ]; then
             echo "kernel $series: $now is current"
             continue
@@ -176,7 +221,7 @@ case ${1:-} in
     refresh "${2:-$default_cache}"
     ;;
 "" | -*)
-    die "usage: kernels.sh <5.10|6.1|6.12|unstable> [cache] | --refresh [cache]"
+    die "usage: kernels.sh <5.10|6.1|6.12|unstable>[-<arch>] [cache] | --refresh [cache]"
     ;;
 *)
     # The last argument is the cache when it names a folder rather than a series.

@@ -7,7 +7,7 @@
 #   devpoke_test.sh fake <devpoke linked with the stand-in driver>
 #   devpoke_test.sh vm <kernel folder> <cpus> <devpoke> <qvx_device.ko> [<32-bit devpoke>|no-32-bit]
 #   devpoke_test.sh absent <devpoke>     no driver on this machine
-#   devpoke_test.sh abi <devpoke> <folder of qvx_device.h> <flags of a 32-bit build>
+#   devpoke_test.sh abi <devpoke> <folder of qvx_device.h>
 # or, in a VM that other scenarios share (devpoke, qvx_device.ko and, with
 # "stress", qvx_stress in its /root):
 #   devpoke_test.sh vm-scenario [stress]          prints the scenario for vm.sh
@@ -20,6 +20,7 @@
 # bad arguments of "qvx_stress bad", and an unload while the device is open.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../checks.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -83,15 +84,15 @@ dialogues() {
 trap '' PIPE
 prog=devpoke as=
 # Waits until process $1 blocks reading its standard input (read is system
-# call 0, or 3 for a 32-bit program) in a read that began after the one seen
-# last: its count of voluntary switches ($seen then) has moved on, so the line
-# written since has been taken. Still in the old read, a slow devpoke would
-# get the next line in the same buffer and discard it. Fails once it has ended
-# (or is gone).
+# call 0 on x86-64, 3 for a 32-bit x86 program, 63 on arm64) in a read that
+# began after the one seen last: its count of voluntary switches ($seen then)
+# has moved on, so the line written since has been taken. Still in the old
+# read, a slow devpoke would get the next line in the same buffer and discard
+# it. Fails once it has ended (or is gone).
 await_read() {
     while :; do
         { read -r nr fd rest <"/proc/$1/syscall"; } 2>/dev/null || return 1
-        case "$nr $fd" in "0 0x0" | "3 0x0")
+        case "$nr $fd" in "0 0x0" | "3 0x0" | "63 0x0")
             now=$(sed -n 's/^voluntary_ctxt_switches:[[:space:]]*//p' "/proc/$1/status" 2>/dev/null)
             if [ -z "$now" ] || [ "$now" != "$seen" ]; then seen=$now && return 0; fi ;;
         esac
@@ -99,9 +100,10 @@ await_read() {
         sleep 0.02
     done
 }
-# Runs $prog, as user $as if set (su's -s makes it the user's shell).
+# Runs $prog (under $EMULATOR in a cross build), as user $as if set (su's -s
+# makes it the user's shell).
 start() {
-    if [ -z "$as" ]; then exec "./$prog"; else exec su -s "$PWD/$prog" "$as"; fi
+    if [ -z "$as" ]; then exec $EMULATOR "./$prog"; else exec su -s "$PWD/$prog" "$as"; fi
 }
 dialogue() {
     name=$1 mode=$2
@@ -218,7 +220,7 @@ fake)
 vm)
     files=("$4" "$5") skip=""
     if [ "${6:-}" = no-32-bit ]; then
-        skip="g++ -m32 -static did not work when the build was configured (scripts/setup.sh installs g++-12-multilib)"
+        skip="g++ -m32 -static did not work when the build was configured (scripts/setup.sh installs g++-multilib)"
     elif [ -n "${6:-}" ] && { ! grep -qx CONFIG_IA32_EMULATION=y "$2/kdir/.config" ||
         grep -qx CONFIG_IA32_EMULATION_DEFAULT_DISABLED=y "$2/kdir/.config"; }; then
         skip="the kernel runs no 32-bit programs (no CONFIG_IA32_EMULATION, or off by default)"
@@ -243,21 +245,24 @@ vm-check)
 absent)
     [ ! -e /dev/qvx_device ] || { echo "/dev/qvx_device exists here: this test needs a machine without it"; exit 1; }
     status=0
-    "$2" </dev/null >"$work/out" 2>"$work/err" || status=$?
+    $EMULATOR "$2" </dev/null >"$work/out" 2>"$work/err" || status=$?
     diff -u <(printf '%sCannot open device file...\n@@ %s\n@@ status 1\n' "$opening" "$no_device") \
         <(cat "$work/out"; echo "@@ $(cat "$work/err")"; echo "@@ status $status") && echo "as expected"
     ;;
 abi)
-    . "$here/../checks.sh"
     [ "$(needed "$2")" = "[libc.so.6] " ] || { echo "devpoke needs $(needed "$2"), want libc.so.6 alone"; exit 1; }
     runtime=$(nm -u "$2" | grep -v '@GLIBC' | grep -E ' (_Z|__cxa|__gxx|_Unwind)' || true)
     [ -z "$runtime" ] || { echo "devpoke needs the C++ runtime: $runtime"; exit 1; }
     echo '#include "qvx_device.h"' >"$work/use.c"
-    # The header checks the command numbers: the same in a 32-bit build.
-    gcc -std=c11 -Wall -Wextra -Werror -I"$3" -c "$work/use.c" -o "$work/c.o" &&
-        gcc $4 -std=c11 -Wall -Wextra -Werror -I"$3" -c "$work/use.c" -o "$work/c32.o" &&
-        g++ -std=c++20 -Wall -Wextra -Werror -I"$3" -x c++ -c "$work/use.c" -o "$work/cxx.o" &&
-        echo "libc alone; qvx_device.h is C and C++, 64-bit and 32-bit"
+    # The header checks the command numbers: the same in a 32-bit build, where
+    # the compiler makes one (x86-64's -m32, with the kernel's x86-64 asm
+    # headers named last, as for devpoke32).
+    widths=64-bit m32=""
+    [[ $("$CC" -dumpmachine) != x86_64-* ]] || widths+=" and 32-bit" m32="-m32 -idirafter /usr/include/x86_64-linux-gnu"
+    "$CC" -std=c11 -Wall -Wextra -Werror -I"$3" -c "$work/use.c" -o "$work/c.o" &&
+        { [ -z "$m32" ] || "$CC" $m32 -std=c11 -Wall -Wextra -Werror -I"$3" -c "$work/use.c" -o "$work/c32.o"; } &&
+        "$CXX" -std=c++20 -Wall -Wextra -Werror -I"$3" -x c++ -c "$work/use.c" -o "$work/cxx.o" &&
+        echo "libc alone; qvx_device.h is C and C++, $widths"
     ;;
 *)
     echo "usage: devpoke_test.sh fake|vm|absent|abi|vm-scenario|vm-check ..." >&2

@@ -2,16 +2,19 @@
 // A stand-in for the qvx_device driver, linked into devpoke in place of
 // open, ioctl and close (ld --wrap), so that its conversations with the
 // driver run on any machine. It keeps one value like the driver and logs in
-// the driver's words to the file named by QVX_FAKE_LOG. Unlike the driver it
-// moves all the bytes each command announces: devpoke's buffers must hold
-// them, and a write must carry nothing but the value.
+// the driver's words to the file named by QVX_FAKE_LOG. Like the driver it
+// takes the value from the first four bytes and puts it there; unlike the
+// driver it moves all the bytes each command announces: devpoke's buffers
+// must hold them, a write must carry nothing but the value (the other bytes
+// zero), and a read fills the others with a pattern that devpoke must not
+// take for part of the value.
 // QVX_FAKE=absent makes the device missing, QVX_FAKE=refuse_reads refuses
 // every read with EPERM.
 #include "qvx_device.h"
 
 #include <cerrno>
-#include <cinttypes>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,14 +63,16 @@ extern "C" int __wrap_open(const char *path, int flags, ...) {
 extern "C" int __wrap_ioctl(int fd, unsigned long request, void *arg) {
     if (fd != device)
         return __real_ioctl(fd, request, arg);
-    uint64_t buf = 0;
+    unsigned char buf[8];
     static_assert(_IOC_SIZE(WRITE_VALUE_CMD) == sizeof buf &&
                   _IOC_SIZE(READ_VALUE_CMD) == sizeof buf);
+    const unsigned char zeros[sizeof buf - sizeof value] = {};
     switch (request) {
     case WRITE_VALUE_CMD:
-        std::memcpy(&buf, arg, sizeof buf);
-        note("write %" PRId64 "\n", static_cast<int64_t>(buf));
-        value = static_cast<int32_t>(buf);
+        std::memcpy(buf, arg, sizeof buf);
+        std::memcpy(&value, buf, sizeof value);
+        note("write %d%s\n", value,
+             std::memcmp(buf + sizeof value, zeros, sizeof zeros) ? " and other bytes" : "");
         return 0;
     case READ_VALUE_CMD:
         if (mode("refuse_reads")) {
@@ -75,8 +80,9 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, void *arg) {
             errno = EPERM;
             return -1;
         }
-        buf = static_cast<uint32_t>(value);
-        std::memcpy(arg, &buf, sizeof buf);
+        std::memset(buf, 0xA5, sizeof buf);
+        std::memcpy(buf, &value, sizeof value);
+        std::memcpy(arg, buf, sizeof buf);
         note("read %d\n", value);
         return 0;
     default:

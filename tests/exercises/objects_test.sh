@@ -30,8 +30,8 @@ int32_t add(int32_t a, int32_t b) { return a * 1000 + b; }
 int32_t sub(int32_t a, int32_t b) { return a - b + 10 + INT32_MIN; }
 C
 while IFS='|' read -r supplier want; do
-    gcc -I"$src" -o main_prog "$out/main.o" "$supplier" || { fail "gcc cannot link main.o with $supplier"; continue; }
-    ./main_prog >got
+    "$CC" -I"$src" -o main_prog "$out/main.o" "$supplier" || { fail "$CC cannot link main.o with $supplier"; continue; }
+    $EMULATOR ./main_prog >got
     same "main with $supplier: status" "$?" 0
     same "main with $supplier: output" "$(od -c got)" "$(printf "$want" | od -c)"
 done <<EOF2
@@ -52,11 +52,11 @@ int main(void) {
     return 0;
 }
 C
-if gcc -std=c11 -Wall -Wextra -Werror -pedantic -I"$src" -o rotate rotate.c "$out/cyclar.o"; then
-    same "cyclar from C" "$(./rotate)" "3 4 5 1 2 "
+if "$CC" -std=c11 -Wall -Wextra -Werror -pedantic -I"$src" -o rotate rotate.c "$out/cyclar.o"; then
+    same "cyclar from C" "$($EMULATOR ./rotate)" "3 4 5 1 2 "
     same "libraries rotate needs" "$(needed rotate)" "[libc.so.6] "
 else
-    fail "gcc cannot build a C program with cyclar.o"
+    fail "$CC cannot build a C program with cyclar.o"
 fi
 
 finish

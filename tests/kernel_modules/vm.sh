@@ -5,8 +5,11 @@
 # console showed, and the kernel's whole log beside it.
 #   vm.sh <kernel folder> <cpus> <scenario.sh> <transcript> [file...]
 # The kernel folder is one that kernel_modules/tools/kernels.sh or
-# debug-kernel.sh filled. The files land in /root, the scenario's working folder; programs
-# among them bring their loader and libraries along. The transcript has the
+# debug-kernel.sh filled; its architecture (kernel_modules/tools/arches.sh)
+# chooses qemu, the machine, the console, the busybox (another architecture's
+# kernel folder has its own) and where programs' libraries come from. The
+# files land in /root, the scenario's working folder; programs among them
+# bring their loader and libraries along. The transcript has the
 # console's lines without their carriage returns; the scenario's own output
 # is between the markers "@@ scenario begin" and "@@ scenario end <status>".
 # <transcript>.klog gets the kernel's log, from boot to the scenario's end
@@ -20,15 +23,20 @@
 # folder, or an unavailable file beside the module, says why).
 set -euo pipefail
 . "$(dirname "$0")/../../shell/common.sh"
+. "$(dirname "$0")/../../kernel_modules/tools/arches.sh"
 [ $# -ge 4 ] || die "usage: vm.sh <kernel folder> <cpus> <scenario.sh> <transcript> [file...]"
 kernel=$1 cpus=$2 scenario=$3 transcript=$4
 shift 4
-command -v qemu-system-x86_64 >/dev/null ||
-    die "qemu-system-x86_64 is missing: run scripts/setup.sh (Debian package qemu-system-x86)"
+arch=$(arch_of "$kernel")
+field() { arch_field "$arch" "$1" || die "no architecture $arch in arches.sh"; }
+qemu=$(field qemu)
+command -v "$qemu" >/dev/null ||
+    die "$qemu is missing: run scripts/setup.sh (Debian package $(field package))"
 for tool in cpio gzip; do
     command -v $tool >/dev/null || die "$tool is missing: run scripts/setup.sh"
 done
 busybox=/bin/busybox
+[ ! -f "$kernel/busybox" ] || busybox=$kernel/busybox
 dynamic() { readelf -l "$1" 2>/dev/null | grep -q INTERP; }
 [ -x "$busybox" ] && ! dynamic "$busybox" ||
     die "$busybox is not a static busybox: run scripts/setup.sh (Debian package busybox-static)"
@@ -39,7 +47,8 @@ trap 'rm -rf "$root"' EXIT
 mkdir -p "$root"/{bin,dev,proc,sys,tmp,root}
 cp "$busybox" "$root/bin/busybox"
 # The applets' links made here: a kernel with checkers takes seconds to.
-for applet in $("$busybox" --list); do
+# This machine's busybox names them (another architecture's cannot run here).
+for applet in $(/bin/busybox --list); do
     [ -e "$root/bin/$applet" ] || ln -s busybox "$root/bin/$applet"
 done
 cp "$scenario" "$root/root/scenario.sh"
@@ -53,11 +62,20 @@ for f in "$@"; do
     done
     [ -f "$f" ] || die "missing file for the VM: $f"
     cp "$f" "$root/root/"
-    # A dynamically linked program needs its loader and libraries.
-    if dynamic "$f"; then
+    # A dynamically linked program needs its loader and libraries: this
+    # machine's, as ldd finds them, or another architecture's from its root,
+    # the loader where the program names it and the libraries in /lib.
+    if dynamic "$f" && [ "$(field libs)" = - ]; then
         for lib in $(ldd "$f" | grep -o '/[^ ]*'); do
             mkdir -p "$root$(dirname "$lib")"
             cp -L "$lib" "$root$lib"
+        done
+    elif dynamic "$f"; then
+        loader=$(readelf -l "$f" | sed -n 's/.*interpreter: \([^]]*\)\]$/\1/p')
+        mkdir -p "$root/lib" "$root$(dirname "$loader")"
+        cp -L "$(field libs)/lib/$(basename "$loader")" "$root$loader"
+        for lib in $(readelf -d "$f" | sed -n 's/.*Shared library: \[\(.*\)\]$/\1/p'); do
+            cp -L "$(field libs)/lib/$lib" "$root/lib/"
         done
     fi
 done
@@ -98,6 +116,8 @@ until tail -c +$((size + 1)) /kmsg | grep -q ';@@ kernel log end$'; do sleep 0.1
 { cat /kmsg; [ -n "$scanned" ] && echo "@@ kmemleak" && cat $leaks; } | gzip | base64 >/dev/ttyS1
 reboot -f
 INIT
+# The kernel's log leaves by the architecture's second port.
+sed -i "s|/dev/ttyS1|/dev/$(field logport)|" "$root/init"
 chmod +x "$root/init" "$root/bin/busybox"
 # Uncompressed: a kernel with checkers takes seconds to inflate it.
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$root.img"
@@ -108,10 +128,13 @@ rm -f "$raw" "$raw.klog"
 status=0
 # A log buffer of 4 MB (130,000 records) lets the log reader catch up after
 # bursts: a driver logging each call from four processes outruns it.
-timeout "${VM_TIMEOUT:-120}" qemu-system-x86_64 -accel tcg -m 256 -smp "$cpus" \
+read -ra machine <<<"$(field machine)"
+read -ra port <<<"$(field port)"
+port=("${port[@]//@FILE@/$raw.klog}")
+timeout "${VM_TIMEOUT:-120}" "$qemu" "${machine[@]}" -m 256 -smp "$cpus" \
     -kernel "$kernel/vmlinuz" -initrd "$root.img" \
-    -append "console=ttyS0 loglevel=3 printk.time=0 panic=-1 log_buf_len=4M" \
-    -display none -serial file:"$raw" -serial file:"$raw.klog" -no-reboot </dev/null || status=$?
+    -append "console=$(field console) loglevel=3 printk.time=0 panic=-1 log_buf_len=4M" \
+    -display none -serial file:"$raw" "${port[@]}" -no-reboot </dev/null || status=$?
 tr -d '\r' <"$raw" >"$transcript"
 # /dev/kmsg's records ("<level>,<sequence>,<time>,<flags>;<text>", line
 # ends and tabs within as \x0a and \x09) up to the end mark, as

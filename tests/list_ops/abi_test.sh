@@ -29,9 +29,9 @@ done
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 echo '#include "listcore.h"' >"$scratch/use.c"
-gcc -std=c11 -Wall -Wextra -Werror -pedantic -I"$include" -c "$scratch/use.c" -o "$scratch/c.o" ||
+"$CC" -std=c11 -Wall -Wextra -Werror -pedantic -I"$include" -c "$scratch/use.c" -o "$scratch/c.o" ||
     fail "listcore.h does not compile as C"
-g++ -std=c++20 -Wall -Wextra -Werror -pedantic -I"$include" -x c++ -c "$scratch/use.c" \
+"$CXX" -std=c++20 -Wall -Wextra -Werror -pedantic -I"$include" -x c++ -c "$scratch/use.c" \
     -o "$scratch/cxx.o" || fail "listcore.h does not compile as C++"
 
 finish

@@ -18,7 +18,7 @@ fresh() { # fresh <name>: an empty folder holding only the source; cd there
 # The line survives the pipe, and the compiler leaves a debug build of this
 # very source. ($(...) would eat the newline, hence the files.)
 fresh pipe
-timeout 120 "$bin" | cat >out
+timeout 120 $EMULATOR "$bin" | cat >out
 same "status through a pipe" "${PIPESTATUS[0]}" 0
 same "output through a pipe" "$(od -c out)" "$(printf %s "$line" | od -c)"
 if [ -x zarnik ]; then
@@ -36,16 +36,22 @@ why=$(strace -o /dev/null true 2>&1) || { skip "strace cannot trace here: $why";
 # Exactly one replacement, by the path, with the exact arguments, and the
 # environment handed on unchanged (-v prints it in full).
 fresh strace
-timeout 120 strace -f -qq -v -s 4096 -e trace=execve -o trace "$bin" >/dev/null
+timeout 120 strace -f -qq -v -s 4096 -e trace=execve -o trace $EMULATOR "$bin" >/dev/null
 mapfile -t calls < <(grep -o 'execve(.*' trace)
 first=${calls[0]-} second=${calls[1]-}
 want_args='"/usr/bin/gcc", ["gcc", "-g", "-o", "zarnik", "selfbuild.cpp"], '
 same "the replacement" "${second:0:${#want_args}+7}" "execve($want_args"
 env_of() { # the environment array of one execve line
     local call=${1%) = 0}
-    echo "${call#*\], }"
+    call=${call#*\], }
+    # qemu's user-mode emulation hands a program its environment in the
+    # reverse order: under it, the entries count, not their order.
+    if [ -z "$EMULATOR" ]; then echo "$call"; else echo "$call" | sed 's/^\[//; s/\]$//; s/", "/"\n"/g' | sort; fi
 }
-own_args="\"$bin\", [\"$bin\"], "
+# How strace started it: the program itself, or the emulator running it.
+read -ra start <<<"$EMULATOR"
+start+=("$bin")
+own_args="\"$(command -v "${start[0]}")\", [$(printf '"%s", ' "${start[@]}" | sed 's/, $//')], "
 same "selfbuild's own start" "${first:0:${#own_args}+7}" "execve($own_args"
 same "environment handed to gcc" "$(env_of "$second")" "$(env_of "$first")"
 
@@ -53,7 +59,7 @@ same "environment handed to gcc" "$(env_of "$second")" "$(env_of "$first")"
 # does not count the execve that starts the program: when=1 is selfbuild's.)
 while IFS='|' read -r what error status reason; do
     fresh "no-compiler-$status"
-    strace -o /dev/null -e trace=execve -e inject=execve:error="$error":when=1 "$bin" >out 2>err
+    strace -o /dev/null -e trace=execve -e inject=execve:error="$error":when=1 $EMULATOR "$bin" >out 2>err
     same "$what: status" "$?" "$status"
     same "$what: output" "$(od -c out)" "$(printf %s "$line" | od -c)"
     grep -q "$reason" err || fail "$what: no reason on standard error: $(cat err)"

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# The Debian packages cross-built for another architecture: lintian-clean,
+# holding the files of a native build in that architecture's folders, every
+# binary among them of that architecture and needing libc alone; and
+# qvx-dkms's sources built the way its dkms.conf has DKMS build them, for a
+# kernel of that architecture.
+#   cross_test.sh <source folder> <version> <arch> <kernel folder of that architecture> <scratch>
+set -euo pipefail
+top=$1 version=$2 arch=$3 kernel=$4 work=$5
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../checks.sh"
+. "$top/shell/common.sh"
+command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
+[ -f "$kernel/release" ] || die "no cached kernel in $kernel: the build fetches it (kernel_modules/tools/kernels.sh)"
+rm -rf "$work" && mkdir -p "$work"
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+multiarch=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
+machine=$(case $arch in arm64) echo "ARM aarch64" ;; *) die "no ELF machine known for $arch" ;; esac)
+
+"$top/scripts/package.sh" --arch "$arch" "$work/packages" >/dev/null
+lint=$(lintian --fail-on error,warning "$work"/packages/*.changes 2>&1) || fail "lintian: $(echo; echo "$lint")"
+for deb in "$work"/packages/*.deb; do
+    package=$(dpkg-deb -f "$deb" Package)
+    want=$arch
+    [ "$package" != qvx-dkms ] || want=all
+    same "$package's architecture" "$(dpkg-deb -f "$deb" Architecture)" "$want"
+    dpkg-deb -x "$deb" "$work/tree"
+    dpkg-deb -c "$deb" | awk -v p="$package" '$1 !~ /^d/ { sub(/^\.\//, "", $6); print p, $6 }'
+done | grep -v ' usr/share/doc/' | LC_ALL=C sort >"$work/contents"
+diff -u <(sed "s/@VERSION@/$version/; s/x86_64-linux-gnu/$multiarch/" "$here/contents.expected" | LC_ALL=C sort) \
+    "$work/contents" || fail "the packages hold other files than a native build's"
+# Built with Debian's hardening flags, an arm64 binary needs the loader as
+# well: the stack protector's guard lives there (__stack_chk_guard), not in
+# libc.so.6 as on x86-64. Both are libc6's.
+loader=$(readelf -l "$work/tree/usr/bin/devpoke" | sed -n 's/.*interpreter: \(.*\)\]$/\1/p')
+while read -r f; do
+    what=$(file -b "$f")
+    [[ $what == ELF*"$machine"* ]] || fail "${f#"$work/tree"} is not an $machine ELF: $what"
+    case $what in *relocatable*) continue ;; esac
+    libs=$(needed "$f")
+    ! nm -D "$f" | grep -q ' U __stack_chk_guard' || libs=${libs/"[${loader##*/}] "/}
+    same "libraries ${f#"$work/tree"} needs, less the loader for the stack guard" "$libs" "[libc.so.6] "
+done < <(find "$work/tree" -type f \( -path '*/bin/*' -o -name '*.so' -o -name '*.o' \))
+
+# DKMS on a machine of that architecture: the dkms.conf's MAKE line in the
+# installed source folder, against that kernel's headers (its cross compiler
+# standing in for the machine's own).
+src=$work/tree/usr/src/qvx-$version
+(
+    cd "$src"
+    export CROSS_COMPILE
+    CROSS_COMPILE=$(cat "$kernel/cross")
+    # shellcheck disable=SC2034 # dkms.conf's MAKE names it
+    kernel_source_dir=$(readlink -f "$kernel/kdir")
+    # shellcheck source=/dev/null
+    . ./dkms.conf
+    eval "${MAKE[0]}"
+) >"$work/dkms.log" 2>&1 || fail "the dkms.conf build for $(cat "$kernel/release"): $(tail -n 20 "$work/dkms.log")"
+for module in kthreads/turnpair qvx_device/qvx_device; do
+    ko=$src/$module.ko
+    [[ $(file -b "$ko" 2>&1) == ELF*"$machine"* ]] || fail "$module.ko is not an $machine ELF: $(file -b "$ko" 2>&1)"
+    same "$module.ko's kernel" "$(tr '\0' '\n' <"$ko" | sed -n 's/^vermagic=\([^ ]*\).*/\1/p')" "$(cat "$kernel/release")"
+done
+finish "the $arch packages: all checks passed ($SECONDS s)"
