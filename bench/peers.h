@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: MIT
 // What a C or C++ programmer would write instead of listcore, each the
 // idiomatic way: GLib's GSList (with a GHashTable to drop repeats) and
-// std::forward_list (with a std::unordered_set). Benchmark only.
+// std::forward_list (with a std::unordered_set). Benchmark only. Built
+// without GLib (HAVE_GLIB unset: a cross build has none for its target),
+// GList is a stand-in that does nothing, and the benchmark leaves its
+// column out.
 #pragma once
 
+#if HAVE_GLIB
 #include <glib.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -16,7 +21,9 @@
 
 namespace peers {
 
+#if HAVE_GLIB
 struct GList {
+    static constexpr bool present = true;
     GSList *list = nullptr;
 
     void clear() {
@@ -63,6 +70,20 @@ struct GList {
         g_hash_table_destroy(seen);
     }
 };
+#else
+struct GList {
+    static constexpr bool present = false;
+    void clear() {}
+    void create(const std::vector<int32_t> &) {}
+    int32_t count() const { return 0; }
+    int32_t search(int32_t) const { return 0; }
+    void remove(int32_t) {}
+    void put_back(int32_t) {}
+    void swap(int32_t, int32_t) {}
+    void display() const {}
+    void drop_repeats() {}
+};
+#endif
 
 struct ForwardList {
     std::forward_list<int32_t> list;

@@ -129,18 +129,20 @@ inline Times race(int runs, const Side &project, const Side &reference) {
     return {median(p), median(r)};
 }
 
-// Runs every side `runs` times, each round starting with another side.
+// Runs every side `runs` times, each round starting with another side. A
+// side without a run is not run: its median is -1.
 inline std::vector<double> race_all(int runs, const std::vector<Side> &sides) {
     std::vector<std::vector<double>> t(sides.size());
     for (int i = 0; i < runs; ++i) {
         for (size_t k = 0; k < sides.size(); ++k) {
             size_t s = (k + static_cast<size_t>(i)) % sides.size();
-            t[s].push_back(time_ms(sides[s].setup, sides[s].run));
+            if (sides[s].run)
+                t[s].push_back(time_ms(sides[s].setup, sides[s].run));
         }
     }
     std::vector<double> medians;
     for (const auto &v : t)
-        medians.push_back(median(v));
+        medians.push_back(v.empty() ? -1 : median(v));
     return medians;
 }
 
@@ -169,9 +171,9 @@ class Report {
     // stay at or below `target`.
     void sides_row(const std::string &what, const std::vector<double> &ms,
                    const std::vector<size_t> &against, double target) {
-        double best = 0;
+        double best = 0; // the fastest of those that ran
         for (size_t k : against)
-            best = (best == 0 || ms[k] < best) ? ms[k] : best;
+            best = ms[k] >= 0 && (best == 0 || ms[k] < best) ? ms[k] : best;
         double ratio = ms[0] / best;
         bool ok = ratio <= target;
         std::fprintf(out_, "%-52s", what.c_str());
