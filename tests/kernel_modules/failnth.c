@@ -40,14 +40,12 @@ static int fail_nth = -1, kmsg = -1;
 static char *log_buf;
 static int log_size;
 
-static void die(const char *what)
-{
+static void die(const char *what) {
     fprintf(stderr, "failnth: %s: %s\n", what, strerror(errno));
     exit(1);
 }
 
-static void arm(unsigned n)
-{
+static void arm(unsigned n) {
     char buf[16];
     int len = snprintf(buf, sizeof(buf), "%u", n);
     if (pwrite(fail_nth, buf, (size_t)len, 0) != len)
@@ -55,8 +53,7 @@ static void arm(unsigned n)
 }
 
 /* Whether the armed failure was injected; disarms what is left. */
-static int fired(void)
-{
+static int fired(void) {
     char buf[16] = "";
     if (pread(fail_nth, buf, sizeof(buf) - 1, 0) <= 0)
         die("cannot read /proc/thread-self/fail-nth");
@@ -64,21 +61,18 @@ static int fired(void)
     return atoi(buf) == 0;
 }
 
-static long centiseconds(void)
-{
+static long centiseconds(void) {
     struct timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 100 + t.tv_nsec / 10000000;
 }
 
-static void pause_10ms(void)
-{
+static void pause_10ms(void) {
     nanosleep(&(struct timespec){.tv_nsec = 10000000}, NULL);
 }
 
 /* One write: /dev/kmsg takes a record a write, and no seeking (dprintf). */
-static void mark(const char *what, unsigned n)
-{
+static void mark(const char *what, unsigned n) {
     char line[64];
     int len = snprintf(line, sizeof(line), "@@ failnth %s %u\n", what, n);
     if (write(kmsg, line, (size_t)len) != len)
@@ -86,8 +80,7 @@ static void mark(const char *what, unsigned n)
 }
 
 /* The kernel's log since the last call, one "<level>text" line a record. */
-static const char *take_log(void)
-{
+static const char *take_log(void) {
     int len = klogctl(LOG_READ_CLEAR, log_buf, log_size);
     if (len < 0)
         die("cannot read the kernel's log");
@@ -98,8 +91,7 @@ static const char *take_log(void)
 /* Whether a worker of turnpair's runs. Only tasks younger than this
  * process are looked at: opening every task's comm takes a tenth of a
  * second of the only CPU, which the workers need. */
-static int workers(void)
-{
+static int workers(void) {
     DIR *proc = opendir("/proc");
     if (!proc)
         die("cannot list /proc");
@@ -119,8 +111,7 @@ static int workers(void)
     return found;
 }
 
-static const char *loaded(const char *name)
-{
+static const char *loaded(const char *name) {
     char line[256];
     size_t len = strlen(name);
     const char *state = "gone";
@@ -135,8 +126,7 @@ static const char *loaded(const char *name)
 }
 
 /* Loads the module with the n-th call failing; 0 or the error. */
-static int load(unsigned n, const char *path, int *injected)
-{
+static int load(unsigned n, const char *path, int *injected) {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         die(path);
@@ -147,22 +137,20 @@ static int load(unsigned n, const char *path, int *injected)
     return err;
 }
 
-static const char *outcome(int err)
-{
+static const char *outcome(int err) {
     return err ? strerrorname_np(err) : "ok";
 }
 
-static void unload(const char *name)
-{
+static void unload(const char *name) {
     if (syscall(SYS_delete_module, name, O_NONBLOCK) != 0)
         fprintf(stderr, "failnth: cannot unload %s: %s\n", name, strerror(errno));
 }
 
 /* One load of turnpair; returns whether the failure was injected. */
-static int try_turnpair(const char *kind, unsigned n, const char *ko, char *created)
-{
-    static const char *const ours[] = {"our thread", "out thread", "failed to create", "thread1 : ",
-                                       "\t\tthread2 : ", "my char driver", "unloaded succesfully"};
+static int try_turnpair(const char *kind, unsigned n, const char *ko, char *created) {
+    static const char *const ours[] = {"our thread",          "out thread",     "failed to create",
+                                       "thread1 : ",          "\t\tthread2 : ", "my char driver",
+                                       "unloaded succesfully"};
     int injected;
     mark("turnpair", n);
     int err = load(n, ko, &injected);
@@ -191,23 +179,23 @@ static int try_turnpair(const char *kind, unsigned n, const char *ko, char *crea
             if (!strncmp(text, ours[i], strlen(ours[i]))) {
                 lines++;
                 values += i == 3 || i == 4;
-                used += (size_t)snprintf(mine + used, used < sizeof(mine) ? sizeof(mine) - used : 0, "%.*s\n",
-                                         (int)(end - text), text);
+                used += (size_t)snprintf(mine + used, used < sizeof(mine) ? sizeof(mine) - used : 0,
+                                         "%.*s\n", (int)(end - text), text);
                 break;
             }
         line = *end ? end + 1 : end;
     }
     const char *which = *created == 'f' ? "first" : *created == 's' ? "second" : "-";
-    printf("@@ %s turnpair %u %s %s created=%s ran=%ld left=%s module=%s lines=%d values=%d\n", kind, n,
-           injected ? "injected" : "clean", outcome(err), which, ran, left, loaded("turnpair"), lines, values);
+    printf("@@ %s turnpair %u %s %s created=%s ran=%ld left=%s module=%s lines=%d values=%d\n",
+           kind, n, injected ? "injected" : "clean", outcome(err), which, ran, left,
+           loaded("turnpair"), lines, values);
     if (*created != '-')
         printf("@@ begin lone-%s\n%.*s@@ end lone-%s\n", which, (int)sizeof(mine), mine, which);
     fflush(stdout);
     return injected;
 }
 
-static void turnpair(const char *ko)
-{
+static void turnpair(const char *ko) {
     unsigned n = 1, first = 0, second = 0, lo = 0, hi = 0;
     char created;
     for (int round = 0; round <= 5 && !(first && second); round++) {
@@ -235,8 +223,7 @@ static void turnpair(const char *ko)
 }
 
 /* Hands the device n and fetches it back, with nothing armed. */
-static int ioctl_call(int fd, unsigned long cmd, unsigned n, int32_t *value)
-{
+static int ioctl_call(int fd, unsigned long cmd, unsigned n, int32_t *value) {
     uint64_t arg = (uint32_t)*value;
     arm(n);
     int err = ioctl(fd, cmd, &arg) == 0 ? 0 : errno;
@@ -245,18 +232,17 @@ static int ioctl_call(int fd, unsigned long cmd, unsigned n, int32_t *value)
     return err | (injected ? 1 << 16 : 0);
 }
 
-static int dialogue(unsigned n)
-{
+static int dialogue(unsigned n) {
     int fd = open(QVX_DEVICE_PATH, O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return 0;
     int32_t v = (int32_t)n, back = 0;
-    int ok = !ioctl_call(fd, WRITE_VALUE_CMD, 0, &v) && !ioctl_call(fd, READ_VALUE_CMD, 0, &back) && back == v;
+    int ok = !ioctl_call(fd, WRITE_VALUE_CMD, 0, &v) && !ioctl_call(fd, READ_VALUE_CMD, 0, &back) &&
+             back == v;
     return close(fd) == 0 && ok;
 }
 
-static void qvx_device(const char *ko)
-{
+static void qvx_device(const char *ko) {
     for (unsigned n = 1;; n++) {
         int injected;
         mark("qvx_device", n);
@@ -266,20 +252,19 @@ static void qvx_device(const char *ko)
             talk = dialogue(n) ? "ok" : "failed";
             unload("qvx_device");
         }
-        const char *node = access(QVX_DEVICE_PATH, F_OK) == 0                      ? "present"
+        const char *node = access(QVX_DEVICE_PATH, F_OK) == 0                ? "present"
                            : access("/sys/class/misc/qvx_device", F_OK) == 0 ? "in-sysfs"
-                                                                              : "absent";
+                                                                             : "absent";
         take_log();
-        printf("@@ try qvx_device %u %s %s dialogue=%s node=%s module=%s\n", n, injected ? "injected" : "clean",
-               outcome(err), talk, node, loaded("qvx_device"));
+        printf("@@ try qvx_device %u %s %s dialogue=%s node=%s module=%s\n", n,
+               injected ? "injected" : "clean", outcome(err), talk, node, loaded("qvx_device"));
         fflush(stdout);
         if (!injected)
             break;
     }
 }
 
-static void calls(void)
-{
+static void calls(void) {
     int fd = open(QVX_DEVICE_PATH, O_RDWR | O_CLOEXEC);
     if (fd < 0)
         die("cannot open " QVX_DEVICE_PATH);
@@ -303,14 +288,14 @@ static void calls(void)
     close(fd);
 }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     int what = argc == 3 && !strcmp(argv[1], "turnpair")     ? 1
                : argc == 3 && !strcmp(argv[1], "qvx_device") ? 2
                : argc == 2 && !strcmp(argv[1], "ioctl")      ? 3
                                                              : 0;
     if (!what) {
-        fputs("usage: failnth turnpair <turnpair.ko> | qvx_device <qvx_device.ko> | ioctl\n", stderr);
+        fputs("usage: failnth turnpair <turnpair.ko> | qvx_device <qvx_device.ko> | ioctl\n",
+              stderr);
         return 2;
     }
     fail_nth = open("/proc/thread-self/fail-nth", O_RDWR | O_CLOEXEC);

@@ -33,8 +33,7 @@
 /* Process p's value number i: p + 1 in the top bits, i in the low 20. */
 enum { ROUND_BITS = 20 };
 
-static int work(int process, long pairs, long processes)
-{
+static int work(int process, long pairs, long processes) {
     int fd = open(QVX_DEVICE_PATH, O_RDWR);
     if (fd < 0) {
         fprintf(stderr, "qvx_stress: cannot open %s: %s\n", QVX_DEVICE_PATH, strerror(errno));
@@ -43,12 +42,14 @@ static int work(int process, long pairs, long processes)
     for (long i = 0; i < pairs; i++) {
         uint64_t arg = (uint32_t)((process + 1) << ROUND_BITS | i);
         if (ioctl(fd, WRITE_VALUE_CMD, &arg) != 0) {
-            fprintf(stderr, "qvx_stress: write %ld of process %d: %s\n", i, process, strerror(errno));
+            fprintf(stderr, "qvx_stress: write %ld of process %d: %s\n", i, process,
+                    strerror(errno));
             return 1;
         }
         arg = UINT64_MAX;
         if (ioctl(fd, READ_VALUE_CMD, &arg) != 0) {
-            fprintf(stderr, "qvx_stress: read %ld of process %d: %s\n", i, process, strerror(errno));
+            fprintf(stderr, "qvx_stress: read %ld of process %d: %s\n", i, process,
+                    strerror(errno));
             return 1;
         }
         uint32_t v = (uint32_t)arg;
@@ -62,18 +63,15 @@ static int work(int process, long pairs, long processes)
 }
 
 /* One call: 0, or the error it got. */
-static int call(int fd, unsigned int cmd, void *arg)
-{
+static int call(int fd, unsigned int cmd, void *arg) {
     return ioctl(fd, cmd, arg) == 0 ? 0 : errno;
 }
 
-static const char *outcome(int err)
-{
+static const char *outcome(int err) {
     return err == 0 ? "success" : strerrorname_np(err) ? strerrorname_np(err) : "an unknown error";
 }
 
-static int check_bad(int fd, const char *what, void *arg, int write, int want)
-{
+static int check_bad(int fd, const char *what, void *arg, int write, int want) {
     static const uint64_t kept = 0x5eed;
     uint64_t back = kept;
     int failed = 0;
@@ -99,25 +97,27 @@ static int check_bad(int fd, const char *what, void *arg, int write, int want)
  * any open file ('T': FIOCLEX and the like; 'f', 'X', 0x94, 0x15 and 0:
  * file system requests): those never reach the driver.
  */
-static int generic_type(unsigned int cmd)
-{
+static int generic_type(unsigned int cmd) {
     switch (_IOC_TYPE(cmd)) {
-    case 'T': case 'f': case 'X': case 0x94: case 0x15: case 0:
+    case 'T':
+    case 'f':
+    case 'X':
+    case 0x94:
+    case 0x15:
+    case 0:
         return 1;
     }
     return 0;
 }
 
-static uint32_t next_random(uint32_t *x)
-{
+static uint32_t next_random(uint32_t *x) {
     *x ^= *x << 13;
     *x ^= *x >> 17;
     *x ^= *x << 5;
     return *x;
 }
 
-static int bad_arguments(void)
-{
+static int bad_arguments(void) {
     int fd = open(QVX_DEVICE_PATH, O_RDWR);
     if (fd < 0) {
         fprintf(stderr, "qvx_stress: cannot open %s: %s\n", QVX_DEVICE_PATH, strerror(errno));
@@ -135,14 +135,14 @@ static int bad_arguments(void)
         const char *what;
         int write;
     } cases[] = {
-        { "a NULL pointer", 1 },
-        { "an unmapped page", 1 },
-        { "a kernel address", 1 },
-        { "a read-only page", 0 },
-        { "a value straddling the end of a mapping", 1 },
+        {"a NULL pointer", 1},
+        {"an unmapped page", 1},
+        {"a kernel address", 1},
+        {"a read-only page", 0},
+        {"a value straddling the end of a mapping", 1},
     };
     /* The kernel's direct map of all memory: writable, were it not the kernel's. */
-    void *args[] = { NULL, map + page, (void *)0xffff888000000000ul, ro, map + page - 2 };
+    void *args[] = {NULL, map + page, (void *)0xffff888000000000ul, ro, map + page - 2};
     int failed = 0;
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++)
         failed |= check_bad(fd, cases[i].what, args[i], cases[i].write, EFAULT);
@@ -175,8 +175,7 @@ static int bad_arguments(void)
     return failed | (other != 0) | (close(fd) != 0);
 }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (argc == 2 && strcmp(argv[1], "bad") == 0)
         return bad_arguments();
     long processes = argc == 3 ? strtol(argv[1], NULL, 10) : 0;
