@@ -15,7 +15,8 @@ packages=(
     qemu-system-x86 busybox-static cpio ca-certificates # kernel tests in a VM
     mmdebstrap uidmap                                  # build roots for other kernels' compilers
     mount proot                                        # entering them (proot: where mounting is refused)
-    gcc-multilib g++-multilib                          # a static 32-bit devpoke for the VM
+    gcc-12-multilib g++-12-multilib                    # a static 32-bit devpoke for the VM (not the
+                                                       # unversioned gcc-multilib: it conflicts with cross compilers)
     build-essential dpkg-dev debhelper dh-dkms lintian # Debian packages (scripts/package.sh)
     linux-source-6.1 flex bison libelf-dev bc          # debug kernels for the VM
     groff-base mandoc clang-format shellcheck git      # manual pages, lint

@@ -218,7 +218,7 @@ fake)
 vm)
     files=("$4" "$5") skip=""
     if [ "${6:-}" = no-32-bit ]; then
-        skip="g++ -m32 -static did not work when the build was configured (scripts/setup.sh installs g++-multilib)"
+        skip="g++ -m32 -static did not work when the build was configured (scripts/setup.sh installs g++-12-multilib)"
     elif [ -n "${6:-}" ] && { ! grep -qx CONFIG_IA32_EMULATION=y "$2/kdir/.config" ||
         grep -qx CONFIG_IA32_EMULATION_DEFAULT_DISABLED=y "$2/kdir/.config"; }; then
         skip="the kernel runs no 32-bit programs (no CONFIG_IA32_EMULATION, or off by default)"
