@@ -142,7 +142,7 @@ run)
         [ "$(id -u)" -eq 0 ] || fake=(-0)
         shim=$(mktemp -d)
         trap 'rm -rf "$shim"' EXIT
-        ${CC:-cc} -shared -fPIC -O2 -o "$shim/proot-shim.so" "$here/proot-shim.c" ||
+        ${CC:-cc} -shared -fPIC -O2 -Wall -Wextra -Werror -o "$shim/proot-shim.so" "$here/proot-shim.c" ||
             die "cannot build $here/proot-shim.c, which proot needs"
         proot "${fake[@]}" -r "$dir" -b /proc -b /dev -b "$shim/proot-shim.so:/.qvx-proot-shim.so" -w / \
             "${env[@]}" LD_PRELOAD=/.qvx-proot-shim.so "$@"
