@@ -7,7 +7,7 @@
 #   devpoke_test.sh fake <devpoke linked with the stand-in driver>
 #   devpoke_test.sh vm <kernel folder> <cpus> <devpoke> <qvx_device.ko> [<32-bit devpoke>|no-32-bit]
 #   devpoke_test.sh absent <devpoke>     no driver on this machine
-#   devpoke_test.sh abi <devpoke> <folder of qvx_device.h>
+#   devpoke_test.sh abi <devpoke> <folder of qvx_device.h> <flags of a 32-bit build>
 # or, in a VM that other scenarios share (devpoke, qvx_device.ko and, with
 # "stress", qvx_stress in its /root):
 #   devpoke_test.sh vm-scenario [stress]          prints the scenario for vm.sh
@@ -255,7 +255,7 @@ abi)
     echo '#include "qvx_device.h"' >"$work/use.c"
     # The header checks the command numbers: the same in a 32-bit build.
     gcc -std=c11 -Wall -Wextra -Werror -I"$3" -c "$work/use.c" -o "$work/c.o" &&
-        gcc -m32 -std=c11 -Wall -Wextra -Werror -I"$3" -c "$work/use.c" -o "$work/c32.o" &&
+        gcc $4 -std=c11 -Wall -Wextra -Werror -I"$3" -c "$work/use.c" -o "$work/c32.o" &&
         g++ -std=c++20 -Wall -Wextra -Werror -I"$3" -x c++ -c "$work/use.c" -o "$work/cxx.o" &&
         echo "libc alone; qvx_device.h is C and C++, 64-bit and 32-bit"
     ;;
