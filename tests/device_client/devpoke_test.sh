@@ -72,6 +72,7 @@ expected() {
         '@@ case bad-arguments' 'a NULL pointer: write EFAULT, read EFAULT' \
         'an unmapped page: write EFAULT, read EFAULT' 'a kernel address: write EFAULT, read EFAULT' \
         'a read-only page: read EFAULT' 'a value straddling the end of a mapping: write EFAULT, read EFAULT' \
+        'a descriptor opened read-only: write EBADF, read success' \
         '10000 random command numbers: 10000 ENOTTY' '@@ status 0' \
         '@@ case unload-held-open' 'refused while open' 'unloaded once closed'
 }

@@ -11,7 +11,8 @@
  *   qvx_stress bad
  * Hands the driver arguments it must refuse, and prints what each call got:
  * a NULL pointer, an unmapped page, a kernel address, a read-only page for
- * the read, a value straddling the end of a mapping (-EFAULT each), then
+ * the read, a value straddling the end of a mapping (-EFAULT each), a write
+ * on a descriptor opened read-only (-EBADF; the read there succeeds), then
  * 10,000 random command numbers (-ENOTTY each). After every failed write the
  * driver must still hold the value stored before. Ends with 1 when any call
  * got something else.
@@ -71,25 +72,29 @@ static const char *outcome(int err) {
     return err == 0 ? "success" : strerrorname_np(err) ? strerrorname_np(err) : "an unknown error";
 }
 
-static int check_bad(int fd, const char *what, void *arg, int write, int want) {
+/* A call that a case does not make. */
+enum { NOT_TRIED = -1 };
+
+/* The calls go through `through`; `fd` sets and reads back the value kept. */
+static int check_bad(int fd, int through, const char *what, void *arg, int write, int read) {
     static const uint64_t kept = 0x5eed;
     uint64_t back = kept;
     int failed = 0;
     printf("%s:", what);
-    if (write) {
+    if (write != NOT_TRIED) {
         failed |= call(fd, WRITE_VALUE_CMD, &back) != 0;
-        int err = call(fd, WRITE_VALUE_CMD, arg);
+        int err = call(through, WRITE_VALUE_CMD, arg);
         printf(" write %s", outcome(err));
         back = 0;
         if (call(fd, READ_VALUE_CMD, &back) != 0 || back != kept) {
             printf(" (the value read back is %#x, not %#x)", (uint32_t)back, (uint32_t)kept);
             failed = 1;
         }
-        failed |= err != want;
+        failed |= err != write;
     }
-    int err = call(fd, READ_VALUE_CMD, arg);
-    printf("%s read %s\n", write ? "," : "", outcome(err));
-    return failed | (err != want);
+    int err = call(through, READ_VALUE_CMD, arg);
+    printf("%s read %s\n", write != NOT_TRIED ? "," : "", outcome(err));
+    return failed | (err != read);
 }
 
 /*
@@ -131,21 +136,29 @@ static int bad_arguments(void) {
         perror("qvx_stress: mmap");
         return 1;
     }
+    int read_only = open(QVX_DEVICE_PATH, O_RDONLY);
+    if (read_only < 0) {
+        fprintf(stderr, "qvx_stress: cannot open %s: %s\n", QVX_DEVICE_PATH, strerror(errno));
+        return 1;
+    }
+    uint64_t good = 0x600d;
     static const struct {
         const char *what;
-        int write;
+        int read_only, write, read;
     } cases[] = {
-        {"a NULL pointer", 1},
-        {"an unmapped page", 1},
-        {"a kernel address", 1},
-        {"a read-only page", 0},
-        {"a value straddling the end of a mapping", 1},
+        {"a NULL pointer", 0, EFAULT, EFAULT},
+        {"an unmapped page", 0, EFAULT, EFAULT},
+        {"a kernel address", 0, EFAULT, EFAULT},
+        {"a read-only page", 0, NOT_TRIED, EFAULT},
+        {"a value straddling the end of a mapping", 0, EFAULT, EFAULT},
+        {"a descriptor opened read-only", 1, EBADF, 0},
     };
     /* The kernel's direct map of all memory: writable, were it not the kernel's. */
-    void *args[] = {NULL, map + page, (void *)0xffff888000000000ul, ro, map + page - 2};
+    void *args[] = {NULL, map + page, (void *)0xffff888000000000ul, ro, map + page - 2, &good};
     int failed = 0;
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++)
-        failed |= check_bad(fd, cases[i].what, args[i], cases[i].write, EFAULT);
+        failed |= check_bad(fd, cases[i].read_only ? read_only : fd, cases[i].what, args[i],
+                            cases[i].write, cases[i].read);
 
     /*
      * Random numbers, a quarter of them one bit away from a real command;
@@ -172,7 +185,7 @@ static int bad_arguments(void) {
     if (other)
         printf(", %ld otherwise (the first: %#x)", other, first_other);
     printf("\n");
-    return failed | (other != 0) | (close(fd) != 0);
+    return failed | (other != 0) | (close(read_only) != 0) | (close(fd) != 0);
 }
 
 int main(int argc, char **argv) {
