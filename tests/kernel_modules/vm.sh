@@ -11,11 +11,13 @@
 # is between the markers "@@ scenario begin" and "@@ scenario end <status>".
 # <transcript>.klog gets the kernel's log, from boot to the scenario's end
 # whatever the scenario clears, then kmemleak's findings where the kernel
-# has kmemleak; reports.awk sorts the reports in it. A VM that hangs or
-# crashes leaves only the console, which shows the kernel's gravest lines;
-# one that does so before the scenario began (within BOOT_TIMEOUT seconds,
-# 150 unless said otherwise), when nothing of the modules has run, is
-# booted again, twice at most, and what each boot showed is said.
+# has kmemleak; reports.awk sorts the reports in it, against BASELINE when
+# set (the log of the same scenario run without the modules). A VM that
+# hangs or crashes leaves only the console, which shows the kernel's
+# gravest lines; one that does so before the scenario began (within
+# BOOT_TIMEOUT seconds, 150 unless said otherwise), when nothing of the
+# modules has run, is booted again, twice at most, and what each boot
+# showed is said.
 # Ends with 0 when the scenario ran to its end (whatever its status), the
 # log holds no report about the modules among the files and every checker
 # the kernel was built with was active; with 77 (skipped) when a module to
@@ -167,5 +169,5 @@ modules=()
 for f in "$@"; do
     case $f in *.ko) modules+=("$(basename "$f" .ko)") ;; esac
 done
-awk -v modules="${modules[*]}" -v config="$kernel/kdir/.config" -f "$(dirname "$0")/reports.awk" \
-    "$transcript.klog"
+awk -v modules="${modules[*]}" -v config="$kernel/kdir/.config" -v baseline="${BASELINE:-}" \
+    -f "$(dirname "$0")/reports.awk" "$transcript.klog"
