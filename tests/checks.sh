@@ -10,6 +10,15 @@ skip() { echo "SKIP: $*"; skips=$((skips + 1)); }
 same() { # same <what> <got> <want>
     [ "$2" = "$3" ] || fail "$1: got [$2], want [$3]"
 }
+# ended <console> <scenario>...: each scenario said "@@ ended <scenario>" in
+# the VM's console; one that broke off, or was left out, did not.
+ended() {
+    local console=$1 s
+    shift
+    for s; do
+        grep -qx "@@ ended $s" "$console" || fail "the scenario '$s' did not run to its end"
+    done
+}
 # The libraries a binary needs, space-separated: "[libc.so.6] ".
 needed() { readelf -d "$1" | awk '/NEEDED/ {print $5}' | tr '\n' ' '; }
 # finish [message]: the message (default "all checks passed") when nothing

@@ -133,6 +133,7 @@ dialogue junk-first plain 'x\n'
 dialogue junk-repeats plain '2\n' 'x\n' '0\n'
 dialogue refused-read refuse_reads '2\n' '0\n'
 dialogue no-driver absent
+echo "@@ ended dialogues"
 SCRIPT
     [ -z "${users:-}" ] || cat <<'SCRIPT'
 as=outsider
@@ -165,6 +166,7 @@ sleep 6
 dmesg -c >stress.log
 suppressed=$(sed -n 's/.*: \([0-9]*\) callbacks suppressed$/\1/p' stress.log | awk '{ n += $1 } END { print n + 0 }')
 echo "logged $(grep -c '^qvx_device: ' stress.log) lines, $suppressed suppressed, in $took s"
+echo "@@ ended stress"
 echo "@@ case bad-arguments"
 ./qvx_stress bad 2>&1
 echo "@@ status $?"
@@ -173,12 +175,13 @@ exec 4</dev/qvx_device
 rmmod qvx_device 2>/dev/null && echo "unloaded while open" || echo "refused while open"
 exec 4<&-
 rmmod qvx_device && echo "unloaded once closed"
+echo "@@ ended bad-arguments"
 SCRIPT
 }
 
-check() { # check <transcript>
+check() { # check <transcript>, whose "@@ ended" lines ended() looks at
     expected >"$work/expected"
-    diff -u "$work/expected" "$1" && echo "all dialogues as expected"
+    grep -v '^@@ ended ' "$1" | diff -u "$work/expected" - && echo "all dialogues as expected"
 }
 vm_scenario() {
     users=1
@@ -231,6 +234,7 @@ vm)
     vm_scenario >"$work/scenario.sh"
     "$here/../kernel_modules/vm.sh" "$2" "$3" "$work/scenario.sh" "$work/console" "${files[@]}"
     vm_check "$work/console"
+    (. "$here/../checks.sh" && ended "$work/console" dialogues && finish "the dialogues ran to their end")
     [ -z "$skip" ] || { echo "SKIP: the 32-bit devpoke's dialogues: $skip"; exit 77; }
     ;;
 vm-scenario)

@@ -3,26 +3,29 @@
 # Both modules in one VM under a kernel with checkers: turnpair's cycles and
 # 50 unloads right after loading, then devpoke's dialogues with qvx_device,
 # four qvx_stress processes at once and an unload while the device is held
-# open; each checked as in its own tests. In a kernel that can inject
-# allocation failures, on one CPU, the loads and calls of both modules are
-# then repeated with each of their allocations failing in turn.
+# open; each checked as in its own tests. With "fault-injection" (the
+# kasan kernel on one CPU) the loads and calls of both modules are then
+# repeated with each of their allocations failing in turn, which the kernel
+# must be able to do. Each scenario says when it ends; one that did not
+# fails the test.
 # vm.sh fails the test on any checker's report about the modules: any report
 # but those that the same scenario gives without the modules in this kernel
 # on as many CPUs (the baseline, run once and kept in the kernel's cache
 # folder, baseline/smp<cpus>/klog, until the kernel or the scenario changes).
-#   debug_test.sh <kernel folder> <cpus> <turnpair.ko> <qvx_device.ko> <devpoke> <qvx_stress> <failnth>
+#   debug_test.sh <kernel folder> <cpus> <turnpair.ko> <qvx_device.ko> <devpoke> <qvx_stress> <failnth> [fault-injection]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../shell/common.sh"
+. "$here/../checks.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-[ $# -eq 7 ] || { echo "usage: debug_test.sh <kernel> <cpus> <turnpair.ko> <qvx_device.ko> <devpoke> <qvx_stress> <failnth>" >&2; exit 1; }
+[ $# -eq 7 ] || [ $# -eq 8 ] && [ "${8:-fault-injection}" = fault-injection ] ||
+    die "usage: debug_test.sh <kernel> <cpus> <turnpair.ko> <qvx_device.ko> <devpoke> <qvx_stress> <failnth> [fault-injection]"
 devpoke_test=$here/../device_client/devpoke_test.sh
 unloads=50
-failnth=
-[ "$2" -eq 1 ] && grep -qx CONFIG_FAULT_INJECTION_DEBUG_FS=y "$1/kdir/.config" 2>/dev/null && failnth=yes
-# Allocation failures, one at a time, where the kernel can inject them (the
-# kasan kernel, on one CPU): each load of turnpair and of qvx_device, and
+failnth=${8:-}
+scenarios=(cycles early-unloads dialogues stress bad-arguments ${8:+fault-injection})
+# Allocation failures, one at a time: each load of turnpair and of qvx_device, and
 # each write and read call, repeated with its n-th fault-injectable call
 # failing, n = 1, 2, ... until a call sees no failure. Each try prints
 #   @@ try|retry <what> <n> injected|clean ok|<error> key=value...
@@ -48,6 +51,7 @@ insmod qvx_device.ko
 ./failnth ioctl
 rmmod qvx_device
 echo "@@ failnth end $(cut -d' ' -f1 /proc/uptime)"
+echo "@@ ended fault-injection"
 SCENARIO
 }
 
@@ -134,6 +138,8 @@ failnth_check() {
     "$devpoke_test" vm-scenario stress
     [ -z "$failnth" ] || failnth_scenario
 } >"$work/scenario.sh"
+[ -z "$failnth" ] || grep -qx CONFIG_FAULT_INJECTION_DEBUG_FS=y "$1/kdir/.config" ||
+    die "the kernel lacks CONFIG_FAULT_INJECTION_DEBUG_FS, which the fault injection needs"
 
 # The baseline: made by one test at a time; the key names the kernel, the
 # scenario and the VM it runs in.
@@ -155,4 +161,6 @@ status=0
 "$here/turnpair_test.sh" check "$work/console" $unloads || status=1
 "$devpoke_test" vm-check "$work/console" stress || status=1
 [ -z "$failnth" ] || failnth_check "$work/console" || status=1
+missing=$(ended "$work/console" "${scenarios[@]}")
+[ -z "$missing" ] || { echo "$missing" && status=1; }
 exit $status
