@@ -14,6 +14,15 @@ same() { # same <what> <got> <want>
 # (EMULATOR, its words, which $EMULATOR splits), and C and C++ are compiled
 # by its compilers (CC, CXX).
 : "${EMULATOR:=}" "${CC:=gcc}" "${CXX:=g++}"
+# ended <console> <scenario>...: each scenario said "@@ ended <scenario>" in
+# the VM's console; one that broke off, or was left out, did not.
+ended() {
+    local console=$1 s
+    shift
+    for s; do
+        grep -qx "@@ ended $s" "$console" || fail "the scenario '$s' did not run to its end"
+    done
+}
 # The libraries a binary needs, space-separated: "[libc.so.6] ".
 needed() { readelf -d "$1" | awk '/NEEDED/ {print $5}' | tr '\n' ' '; }
 # finish [message]: the message (default "all checks passed") when nothing

@@ -4,7 +4,9 @@
  *
  * WRITE_VALUE_CMD stores the value the caller hands over, READ_VALUE_CMD
  * hands back the last one stored (0 before the first write); any other
- * command gets -ENOTTY. Every write, read and release is logged, so that a
+ * command gets -ENOTTY. Storing needs a descriptor opened for writing
+ * (-EBADF otherwise), so that a node made readable by all (0644) lets
+ * anyone read the value but nobody without write access change it. Every write, read and release is logged, so that a
  * client's conversation with the device can be followed in the kernel log;
  * since any opener can make those lines, they go through the kernel's rate
  * limiting: a dialogue at a person's pace is logged whole, a loop of calls
@@ -42,6 +44,8 @@ static long qvx_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
 
 	switch (cmd) {
 	case WRITE_VALUE_CMD:
+		if (!(file->f_mode & FMODE_WRITE))
+			return -EBADF;
 		if (copy_from_user(&v, argp, sizeof(v)))
 			return -EFAULT;
 		mutex_lock(&value_lock);

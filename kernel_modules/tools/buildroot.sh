@@ -7,7 +7,9 @@
 # CAP_SYS_ADMIN, a chroot), root mounts the root's /proc for the run, and
 # failing that proot (a chroot done with ptrace) enters it. The way is
 # chosen each time a root is entered, so a root made elsewhere works here
-# too. The root's files belong to whoever made it, who can also remove it.
+# too; BUILDROOT_WAY=proot takes proot wherever it works, so that the way a
+# container needs is tried on any machine. The root's files belong to
+# whoever made it, who can also remove it.
 #
 #   buildroot.sh check                          says why no root can be made or
 #                                               entered here; silent when one can
@@ -43,29 +45,16 @@ check() {
 
 # way <dir>: how <dir> can be entered here, tried in this order: ns (a mount
 # namespace of its own, with a user namespace for an ordinary user), mount
-# (root mounts the root's /proc for the run), proot. When none works, the
-# reason goes to standard output and the status is 1.
+# (root mounts the root's /proc for the run), proot; with BUILDROOT_WAY=proot
+# proot alone. When none works, the reason goes to standard output and the
+# status is 1.
 way() {
-    local dir=$1 ns=(unshare -m)
-    [ "$(id -u)" -eq 0 ] || ns=(unshare -rm)
-    if "${ns[@]}" mount --rbind /proc "$dir/proc" 2>/dev/null; then
-        echo ns
-        return
-    fi
-    local why="neither a mount namespace of its own nor mount is permitted here"
-    if [ "$(id -u)" -eq 0 ]; then
-        local probe
-        probe=$(mktemp -d)
-        if mount -t proc proc "$probe" 2>/dev/null; then
-            umount "$probe"
-            rmdir "$probe"
-            echo mount
-            return
-        fi
-        rmdir "$probe"
-    else
-        why="user namespaces are not available here (as in a chroot or most containers)"
-    fi
+    local dir=$1 why
+    case ${BUILDROOT_WAY:-} in
+    "") why=$(mounting "$dir") && echo "$why" && return ;;
+    proot) why="proot was asked for (BUILDROOT_WAY=proot)" ;;
+    *) echo "BUILDROOT_WAY=$BUILDROOT_WAY: only proot can be asked for" && return 1 ;;
+    esac
     if ! command -v proot >/dev/null; then
         echo "$why, and proot is missing: run scripts/setup.sh"
         return 1
@@ -76,6 +65,31 @@ way() {
         return 1
     fi
     echo proot
+}
+
+# mounting <dir>: ns or mount, as for way, when either works here; else the
+# reason, and status 1.
+mounting() {
+    local ns=(unshare -m) probe
+    [ "$(id -u)" -eq 0 ] || ns=(unshare -rm)
+    if "${ns[@]}" mount --rbind /proc "$1/proc" 2>/dev/null; then
+        echo ns
+        return
+    fi
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "user namespaces are not available here (as in a chroot or most containers)"
+        return 1
+    fi
+    probe=$(mktemp -d)
+    if mount -t proc proc "$probe" 2>/dev/null; then
+        umount "$probe"
+        rmdir "$probe"
+        echo mount
+        return
+    fi
+    rmdir "$probe"
+    echo "neither a mount namespace of its own nor mount is permitted here"
+    return 1
 }
 case ${1:-} in
 check)
@@ -142,7 +156,7 @@ run)
         [ "$(id -u)" -eq 0 ] || fake=(-0)
         shim=$(mktemp -d)
         trap 'rm -rf "$shim"' EXIT
-        ${CC:-cc} -shared -fPIC -O2 -o "$shim/proot-shim.so" "$here/proot-shim.c" ||
+        ${CC:-cc} -shared -fPIC -O2 -Wall -Wextra -Werror -o "$shim/proot-shim.so" "$here/proot-shim.c" ||
             die "cannot build $here/proot-shim.c, which proot needs"
         proot "${fake[@]}" -r "$dir" -b /proc -b /dev -b "$shim/proot-shim.so:/.qvx-proot-shim.so" -w / \
             "${env[@]}" LD_PRELOAD=/.qvx-proot-shim.so "$@"

@@ -14,18 +14,22 @@
 //   posix_spawn and posix_spawnp are done here with fork and execve. The
 //   file actions are read from glibc's own layout of them (close, dup2,
 //   open, chdir and fchdir, the same since glibc 2.29); the attributes
-//   through their accessors.
+//   through their accessors. A flag or an action beyond those (a newer
+//   glibc's closefrom, say) is refused with ENOSYS and a line on standard
+//   error, never skipped.
 //
 // Built by the host's compiler and loaded into older and newer roots alike,
 // so it uses nothing newer than glibc's first x86-64 symbols.
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stddef.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -42,7 +46,12 @@ __attribute__((constructor)) static void refuse_newer_calls(void) {
 #define REFUSE(nr)                                                                                 \
     BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (nr), 0, 1),                                               \
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS)
+    // The numbers are x86-64's: a call made under another ABI (a 32-bit
+    // program's int 0x80) goes through untouched.
     struct sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
         REFUSE(332), // statx
         REFUSE(435), // clone3
@@ -87,6 +96,33 @@ struct file_actions {
     int used;
     struct spawn_action *actions;
 };
+
+// USEVFORK is a hint that fork satisfies as well.
+#define HANDLED_FLAGS                                                                              \
+    (POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_RESETIDS |                        \
+     POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_USEVFORK)
+
+// ENOSYS, said on standard error, when a flag or file action would be
+// left undone; 0 when all can be done.
+static int unhandled(const posix_spawn_file_actions_t *fa, const posix_spawnattr_t *attr) {
+    short flags = 0;
+    if (attr != NULL)
+        posix_spawnattr_getflags(attr, &flags);
+    if (flags & ~HANDLED_FLAGS) {
+        dprintf(2, "proot-shim: posix_spawn flags %#x are not handled under proot: refused\n",
+                (unsigned)(flags & ~HANDLED_FLAGS));
+        return ENOSYS;
+    }
+    const struct file_actions *list = (const struct file_actions *)fa;
+    for (int i = 0; list != NULL && i < list->used; ++i)
+        if (list->actions[i].tag > do_fchdir) {
+            dprintf(2,
+                    "proot-shim: posix_spawn file action %d is not handled under proot: refused\n",
+                    (int)list->actions[i].tag);
+            return ENOSYS;
+        }
+    return 0;
+}
 
 // In the child: the actions and attributes, then the program. Failures are
 // reported through the pipe as an errno value.
@@ -153,9 +189,6 @@ static void child(int report, const char *path, int search, const posix_spawn_fi
                 if (fchdir(a->action.fchdir_action.fd) != 0)
                     goto failed;
                 break;
-            default:
-                errno = ENOSYS;
-                goto failed;
             }
         }
     }
@@ -177,7 +210,9 @@ failed:
 
 static int spawn(pid_t *pid, const char *path, int search, const posix_spawn_file_actions_t *fa,
                  const posix_spawnattr_t *attr, char *const argv[], char *const envp[]) {
-    int report[2];
+    int report[2], refused = unhandled(fa, attr);
+    if (refused)
+        return refused;
     if (pipe2(report, O_CLOEXEC) != 0)
         return errno;
     pid_t p = fork();

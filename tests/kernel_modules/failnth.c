@@ -1,27 +1,37 @@
 // SPDX-License-Identifier: MIT
 /*
- * Loads the modules, and calls qvx_device's ioctls, with the n-th
- * fault-injectable call of the calling thread failing
- * (/proc/thread-self/fail-nth), for n = 1, 2, ... until a call sees no
- * failure. Needs a kernel with fault injection whose debugfs knobs let
- * sleeping allocations fail, and the modules in the working folder's reach.
- *   failnth turnpair <turnpair.ko>       each try: wait for the workers, unload
- *   failnth qvx_device <qvx_device.ko>   each try: one write and read, unload
- *   failnth ioctl                        each write and read call (loaded)
+ * The modules' failure paths, the way syzkaller finds them: each module is
+ * loaded, and qvx_device's ioctls called, with the n-th fault-injectable
+ * call of the calling thread failing (/proc/thread-self/fail-nth), for
+ * n = 1, 2, ... until a call sees no failure; every try is held to what a
+ * sound module does:
+ *   - a load succeeds or fails with an error, and leaves no worker, device
+ *     node or module behind once unloaded;
+ *   - turnpair loaded whole logs its 106 lines; with a worker not created,
+ *     the other logs what it should and ends within a second;
+ *   - qvx_device loaded takes a value and hands it back;
+ *   - a write or read whose copy failed returns EFAULT, and the value kept
+ *     stays as it was.
+ * Needs a kernel that injects failed allocations and failed user copies,
+ * with debugfs's knobs letting sleeping allocations fail.
+ *   failnth <turnpair.ko> <qvx_device.ko>
  * A process of its own does it all: in a kernel with checkers under
- * emulation every fork costs a good part of a second. Each try prints
- *   @@ try|retry <what> <n> injected|clean ok|<error> key=value...
- * and each try where a turnpair worker's creation failed (the injected
- * failure's stack passes through __kthread_create_on_node) prints the
- * module's lines between "@@ begin lone-first|second" and "@@ end ...".
- * The kernel's log is read and cleared by each try; a line
- * "@@ failnth <what> <n>" marks each try in it. Ends with 1 and a message
- * on standard error when something the tries need fails, 2 on a usage error.
+ * emulation every fork costs a good part of a second. A line
+ * "@@ failnth <what> <n>" marks each try in the kernel's log, which each try
+ * reads and clears; every 50th goes to standard output too. Prints
+ * "FAIL: fail-nth, ..." for each try that breaks a rule, then what the tries
+ * found ("fail-nth: ..."), then "@@ ended fault-injection" once all ran.
+ * Ends with 1 when a try failed or something the tries need did not work,
+ * 2 on a usage error.
  */
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/futex.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdatomic.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -35,50 +45,97 @@
 #include "qvx_device.h"
 
 enum { LOG_READ_CLEAR = 4, LOG_SIZE_BUFFER = 10 };
+/* The flag of a kernel thread in /proc/<pid>/stat. */
+enum { PF_KTHREAD = 0x00200000 };
+/* turnpair's lines in a whole run: two at the start, 101 values, three at the end. */
+enum { WHOLE_LINES = 106, WHOLE_VALUES = 101 };
 
-static int fail_nth = -1, kmsg = -1;
+static int fail_nth = -1, kmsg = -1, failures;
 static char *log_buf;
 static int log_size;
 
-static void die(const char *what)
-{
+static void die(const char *what) {
     fprintf(stderr, "failnth: %s: %s\n", what, strerror(errno));
     exit(1);
 }
 
-static void arm(unsigned n)
-{
+static void fail(const char *format, ...) __attribute__((format(printf, 1, 2)));
+static void fail(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    fputs("FAIL: fail-nth, ", stdout);
+    vprintf(format, args);
+    putchar('\n');
+    va_end(args);
+    failures++;
+}
+
+static void arm(unsigned n) {
     char buf[16];
     int len = snprintf(buf, sizeof(buf), "%u", n);
     if (pwrite(fail_nth, buf, (size_t)len, 0) != len)
         die("cannot arm /proc/thread-self/fail-nth");
 }
 
-/* Whether the armed failure was injected; disarms what is left. */
-static int fired(void)
-{
-    char buf[16] = "";
-    if (pread(fail_nth, buf, sizeof(buf) - 1, 0) <= 0)
-        die("cannot read /proc/thread-self/fail-nth");
-    arm(0);
-    return atoi(buf) == 0;
+/*
+ * A thread of its own reads what is left of the armed count, and disarms
+ * it: reading is a user copy, which counts as a call of the thread that
+ * makes it, and would use up the count it reads (the last one failing the
+ * read itself).
+ */
+static atomic_int request; /* 0 idle, 1 asked, 2 answered */
+static unsigned left_armed;
+
+static void futex(atomic_int *word, int op, int value) {
+    syscall(SYS_futex, word, op, value, NULL, NULL, 0);
 }
 
-static long centiseconds(void)
-{
+static void *reader(void *path) {
+    int fd = open(path, O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        die(path);
+    for (;;) {
+        for (int now; (now = atomic_load(&request)) != 1;)
+            futex(&request, FUTEX_WAIT, now);
+        char buf[16] = "";
+        if (pread(fd, buf, sizeof(buf) - 1, 0) <= 0 || pwrite(fd, "0", 1, 0) != 1)
+            die("cannot read fail-nth from a second thread");
+        left_armed = (unsigned)strtoul(buf, NULL, 10);
+        atomic_store(&request, 2);
+        futex(&request, FUTEX_WAKE, 1);
+    }
+    return NULL;
+}
+
+/* Whether the armed failure was injected; disarms what is left. */
+static int fired(void) {
+    atomic_store(&request, 1);
+    futex(&request, FUTEX_WAKE, 1);
+    while (atomic_load(&request) != 2)
+        futex(&request, FUTEX_WAIT, 1);
+    atomic_store(&request, 0);
+    return left_armed == 0;
+}
+
+static long centiseconds(void) {
     struct timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 100 + t.tv_nsec / 10000000;
 }
 
-static void pause_10ms(void)
-{
+static void pause_10ms(void) {
     nanosleep(&(struct timespec){.tv_nsec = 10000000}, NULL);
 }
 
-/* One write: /dev/kmsg takes a record a write, and no seeking (dprintf). */
-static void mark(const char *what, unsigned n)
-{
+static long began;
+
+/* One write: /dev/kmsg takes a record a write, and no seeking (dprintf).
+ * Every 50th try says so on the console too. */
+static void mark(const char *what, unsigned n) {
+    if (n % 50 == 0) {
+        printf("@@ failnth %s %u, %ld s\n", what, n, (centiseconds() - began) / 100);
+        fflush(stdout);
+    }
     char line[64];
     int len = snprintf(line, sizeof(line), "@@ failnth %s %u\n", what, n);
     if (write(kmsg, line, (size_t)len) != len)
@@ -86,8 +143,7 @@ static void mark(const char *what, unsigned n)
 }
 
 /* The kernel's log since the last call, one "<level>text" line a record. */
-static const char *take_log(void)
-{
+static const char *take_log(void) {
     int len = klogctl(LOG_READ_CLEAR, log_buf, log_size);
     if (len < 0)
         die("cannot read the kernel's log");
@@ -95,77 +151,156 @@ static const char *take_log(void)
     return log_buf;
 }
 
-/* Whether a worker of turnpair's runs. Only tasks younger than this
- * process are looked at: opening every task's comm takes a tenth of a
- * second of the only CPU, which the workers need. */
-static int workers(void)
-{
+/* Whether task <pid> is one of turnpair's workers: a kernel thread named so. */
+static int worker(long pid) {
+    char path[64], stat[512];
+    snprintf(path, sizeof(path), "/proc/%ld/stat", pid);
+    FILE *f = fopen(path, "r");
+    if (!f)
+        return 0;
+    size_t len = fread(stat, 1, sizeof(stat) - 1, f);
+    fclose(f);
+    stat[len] = '\0';
+    /* "pid (comm) state ppid pgrp session tty tpgid flags ..." */
+    char *open = strchr(stat, '('), *close = strrchr(stat, ')');
+    unsigned long flags = 0;
+    if (!open || !close || sscanf(close + 1, " %*c %*d %*d %*d %*d %*d %lu", &flags) != 1)
+        return 0;
+    *close = '\0';
+    return (flags & PF_KTHREAD) && (!strcmp(open + 1, "vurt") || !strcmp(open + 1, "mykthread2"));
+}
+
+/*
+ * How many of turnpair's workers run, whatever their PIDs. Reading every
+ * task's stat takes the only CPU most of a second under the checkers, so
+ * the tasks seen not to be workers are passed over while they last: a PID
+ * no longer listed is forgotten, and one is reused only after some 32,000
+ * new tasks, which no try makes. (Called between loads, never while a
+ * worker is being made and named.)
+ */
+static int workers(void) {
+    enum { MOST = 4096 };
+    static long others[MOST];
+    static int nothers;
+    long now[MOST];
+    int nnow = 0, found = 0;
     DIR *proc = opendir("/proc");
     if (!proc)
         die("cannot list /proc");
-    int found = 0;
-    for (struct dirent *e; !found && (e = readdir(proc));) {
-        char path[300], comm[32] = "";
-        if (e->d_name[0] < '1' || e->d_name[0] > '9' || atol(e->d_name) <= getpid())
+    for (struct dirent *e; (e = readdir(proc));) {
+        long pid = e->d_name[0] >= '1' && e->d_name[0] <= '9' ? atol(e->d_name) : 0;
+        int other = 0;
+        for (int i = 0; i < nothers && !other; i++)
+            other = others[i] == pid;
+        if (!pid)
             continue;
-        snprintf(path, sizeof(path), "/proc/%s/comm", e->d_name);
-        FILE *f = fopen(path, "r");
-        if (f && fgets(comm, sizeof(comm), f))
-            found = !strcmp(comm, "vurt\n") || !strcmp(comm, "mykthread2\n");
-        if (f)
-            fclose(f);
+        if (!other && worker(pid))
+            found++;
+        else if (nnow < MOST)
+            now[nnow++] = pid;
     }
     closedir(proc);
+    memcpy(others, now, (size_t)nnow * sizeof(*now));
+    nothers = nnow;
     return found;
 }
 
-static const char *loaded(const char *name)
-{
+static int loaded(const char *name) {
     char line[256];
     size_t len = strlen(name);
-    const char *state = "gone";
+    int found = 0;
     FILE *f = fopen("/proc/modules", "r");
     if (!f)
         die("cannot read /proc/modules");
     while (fgets(line, sizeof(line), f))
-        if (!strncmp(line, name, len) && line[len] == ' ')
-            state = "loaded";
+        found |= !strncmp(line, name, len) && line[len] == ' ';
     fclose(f);
-    return state;
+    return found;
 }
 
-/* Loads the module with the n-th call failing; 0 or the error. */
-static int load(unsigned n, const char *path, int *injected)
-{
+/* Loads the module with the n-th call failing (none for 0); 0 or the error. */
+static int load(unsigned n, const char *path, int *injected) {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         die(path);
     arm(n);
     int err = syscall(SYS_finit_module, fd, "", 0) == 0 ? 0 : errno;
-    *injected = fired();
+    *injected = n && fired();
     close(fd);
     return err;
 }
 
-static const char *outcome(int err)
-{
+static const char *outcome(int err) {
     return err ? strerrorname_np(err) : "ok";
 }
 
-static void unload(const char *name)
-{
+static void unload(const char *name) {
     if (syscall(SYS_delete_module, name, O_NONBLOCK) != 0)
         fprintf(stderr, "failnth: cannot unload %s: %s\n", name, strerror(errno));
 }
 
-/* One load of turnpair; returns whether the failure was injected. */
-static int try_turnpair(const char *kind, unsigned n, const char *ko, char *created)
-{
-    static const char *const ours[] = {"our thread", "out thread", "failed to create", "thread1 : ",
-                                       "\t\tthread2 : ", "my char driver", "unloaded succesfully"};
-    int injected;
+/* What the tries of one call found: its injection points, and the errors
+ * that made it fail, by kind. */
+struct tally {
+    const char *what;
+    unsigned points;
+    int ended, failed, nerrors, errors[8], counts[8];
+};
+
+static void count(struct tally *t, unsigned n, int injected, int err) {
+    if (!injected) {
+        t->ended = 1;
+        t->points = n - 1;
+        return;
+    }
+    if (!err)
+        return;
+    t->failed++;
+    int i = 0;
+    while (i < t->nerrors && t->errors[i] != err)
+        i++;
+    if (i == t->nerrors && i < 8)
+        t->errors[t->nerrors++] = err;
+    if (i < 8)
+        t->counts[i]++;
+}
+
+static void summary(const struct tally *t) {
+    if (!t->ended) {
+        fail("the tries of %s did not run to their end", t->what);
+        return;
+    }
+    printf("fail-nth: %s, %u injection points", t->what, t->points);
+    if (t->failed) {
+        printf(", %d failed it:", t->failed);
+        for (int i = 0; i < t->nerrors; i++)
+            printf(" %dx %s", t->counts[i], outcome(t->errors[i]));
+    }
+    putchar('\n');
+}
+
+/* Which worker a try kept from being created. */
+enum creation { BOTH_CREATED, FIRST_NOT_CREATED, SECOND_NOT_CREATED };
+static const char *const lone_name[] = {"-", "first", "second"};
+static const char *const lone_log[] = {
+    "",
+    "failed to create the thread \n\t\tthread2 : 0 \n"
+    "our thread is stoped \nmy char driver : \nunloaded succesfully\n",
+    "our thread created succesfully \nout thread started now\n"
+    "our thread is stoped \nmy char driver : \nunloaded succesfully\n",
+};
+static struct tally turnpair_tally = {.what = "loading turnpair"};
+static char lone_seen[3][512];
+
+/* One load of turnpair, checked; returns which worker was not created and
+ * sets *injected. */
+static enum creation try_turnpair(int again, unsigned n, const char *ko, int *injected) {
+    static const char *const ours[] = {
+        "our thread",     "out thread",     "failed to create",     "thread1 : ",
+        "\t\tthread2 : ", "my char driver", "unloaded succesfully",
+    };
     mark("turnpair", n);
-    int err = load(n, ko, &injected);
+    int err = load(n, ko, injected);
     long start = centiseconds();
     while (workers() && centiseconds() - start < 1000)
         pause_10ms();
@@ -174,12 +309,13 @@ static int try_turnpair(const char *kind, unsigned n, const char *ko, char *crea
         unload("turnpair");
     for (int i = 0; i < 200 && workers(); i++) /* a stopped worker's last steps */
         pause_10ms();
-    const char *left = workers() ? "running" : "none";
+    int left = workers(), module = loaded("turnpair");
 
     const char *log = take_log();
-    *created = '-';
+    enum creation created = BOTH_CREATED;
     if (strstr(log, " __kthread_create_on_node+"))
-        *created = strstr(log, ">failed to create the thread") ? 'f' : 's';
+        created =
+            strstr(log, ">failed to create the thread") ? FIRST_NOT_CREATED : SECOND_NOT_CREATED;
     static char mine[1 << 16];
     size_t used = 0;
     int lines = 0, values = 0;
@@ -191,131 +327,195 @@ static int try_turnpair(const char *kind, unsigned n, const char *ko, char *crea
             if (!strncmp(text, ours[i], strlen(ours[i]))) {
                 lines++;
                 values += i == 3 || i == 4;
-                used += (size_t)snprintf(mine + used, used < sizeof(mine) ? sizeof(mine) - used : 0, "%.*s\n",
-                                         (int)(end - text), text);
+                if (used < sizeof(mine))
+                    used += (size_t)snprintf(mine + used, sizeof(mine) - used, "%.*s\n",
+                                             (int)(end - text), text);
                 break;
             }
         line = *end ? end + 1 : end;
     }
-    const char *which = *created == 'f' ? "first" : *created == 's' ? "second" : "-";
-    printf("@@ %s turnpair %u %s %s created=%s ran=%ld left=%s module=%s lines=%d values=%d\n", kind, n,
-           injected ? "injected" : "clean", outcome(err), which, ran, left, loaded("turnpair"), lines, values);
-    if (*created != '-')
-        printf("@@ begin lone-%s\n%.*s@@ end lone-%s\n", which, (int)sizeof(mine), mine, which);
-    fflush(stdout);
-    return injected;
+
+    const char *try = again ? "the try again" : "the try";
+    if (!*injected && err)
+        fail("%s of loading turnpair at n = %u failed with nothing injected: %s", try, n,
+             outcome(err));
+    if (left || module)
+        fail("%s of loading turnpair at n = %u (%s) left %s", try, n, outcome(err),
+             left ? "a worker running" : "the module loaded");
+    if (err && (lines || created != BOTH_CREATED))
+        fail("%s of loading turnpair at n = %u failed it (%s), yet the module ran", try, n,
+             outcome(err));
+    else if (!err && created == BOTH_CREATED &&
+             (lines != WHOLE_LINES || values != WHOLE_VALUES || ran >= 1000))
+        fail("%s of loading turnpair at n = %u: not a whole run (%d lines, %d values, %ld cs)", try,
+             n, lines, values, ran);
+    else if (created != BOTH_CREATED) {
+        if (ran > 100)
+            fail("at n = %u the lone worker ran for %ld cs, more than a second", n, ran);
+        if (strcmp(mine, lone_log[created]))
+            fail("at n = %u, with the %s worker not created, turnpair logged:\n%s", n,
+                 lone_name[created], mine);
+        size_t at = strlen(lone_seen[created]);
+        snprintf(lone_seen[created] + at, sizeof(lone_seen[0]) - at, " %u%s (%.2f s)", n,
+                 again ? " again" : "", ran / 100.0);
+    }
+    if (!again)
+        count(&turnpair_tally, n, *injected, err);
+    return created;
 }
 
-static void turnpair(const char *ko)
-{
-    unsigned n = 1, first = 0, second = 0, lo = 0, hi = 0;
-    char created;
-    for (int round = 0; round <= 5 && !(first && second); round++) {
-        /* Which n reaches a worker's creation shifts by up to several from
-         * try to try (the kernel's own bookkeeping allocates when it needs
-         * to): a case the tries from n = 1 missed is tried again around the
-         * creations seen, or else just before the end. */
-        if (round == 1 && !lo)
-            lo = hi = n > 6 ? n - 6 : 1;
-        unsigned from = round ? (lo > 8 ? lo - 8 : 1) : 1, to = round ? hi + 4 : UINT32_MAX;
-        for (unsigned m = from; m <= to && !(round && first && second); m++) {
-            int injected = try_turnpair(round ? "retry" : "try", m, ko, &created);
-            first = created == 'f' ? m : first;
-            second = created == 's' ? m : second;
-            if (created != '-') {
-                lo = !lo || m < lo ? m : lo;
-                hi = m > hi ? m : hi;
-            }
-            if (!round && !injected) {
-                n = m;
-                break;
+/*
+ * The tries from n = 1 until a load sees no failure; then, for a worker
+ * whose creation no try failed, tries again over a window. Which n reaches
+ * a creation shifts by a few from try to try (the kernel's own bookkeeping,
+ * kmemleak's say, allocates when it needs to), so the window is laid around
+ * the creations seen so far and moves, wider, with each one seen; with none
+ * seen, it starts just before the last injection point, where the module's
+ * init routine runs.
+ */
+enum {
+    GUESS_BEFORE_END = 6, /* the creations' guess when none was seen */
+    WINDOW_BELOW = 8,     /* the window from this far below the lowest creation seen */
+    WINDOW_ABOVE = 4,     /* to this far above the highest */
+    RETRY_ROUNDS = 5,
+};
+
+static void turnpair(const char *ko) {
+    unsigned last = 0, lo = 0, hi = 0;
+    int seen[3] = {0, 0, 0}, injected = 1;
+    for (unsigned n = 1; injected; n++) {
+        enum creation c = try_turnpair(0, n, ko, &injected);
+        seen[c] = 1;
+        if (c != BOTH_CREATED) {
+            lo = lo ? lo : n;
+            hi = n;
+        }
+        last = n;
+    }
+    if (!lo)
+        lo = hi = last > GUESS_BEFORE_END ? last - GUESS_BEFORE_END : 1;
+    int both = seen[FIRST_NOT_CREATED] && seen[SECOND_NOT_CREATED];
+    for (int round = 0; round < RETRY_ROUNDS && !both; round++)
+        for (unsigned n = lo > WINDOW_BELOW ? lo - WINDOW_BELOW : 1;
+             n <= hi + WINDOW_ABOVE && !both; n++) {
+            enum creation c = try_turnpair(1, n, ko, &injected);
+            seen[c] = 1;
+            both = seen[FIRST_NOT_CREATED] && seen[SECOND_NOT_CREATED];
+            if (c != BOTH_CREATED) {
+                lo = n < lo ? n : lo;
+                hi = n > hi ? n : hi;
             }
         }
-    }
+    summary(&turnpair_tally);
+    for (int c = FIRST_NOT_CREATED; c <= SECOND_NOT_CREATED; c++)
+        if (!seen[c])
+            fail("no try failed the creation of the %s worker", lone_name[c]);
+        else
+            printf("fail-nth: the %s worker not created at n =%s, the other ended by itself\n",
+                   lone_name[c], lone_seen[c]);
 }
 
-/* Hands the device n and fetches it back, with nothing armed. */
-static int ioctl_call(int fd, unsigned long cmd, unsigned n, int32_t *value)
-{
+/* One ioctl with the n-th call failing (none for 0); 0 or the error, and
+ * the value the argument holds after it. */
+static int ioctl_call(int fd, unsigned long cmd, unsigned n, int32_t *value, int *injected) {
     uint64_t arg = (uint32_t)*value;
-    arm(n);
+    if (n)
+        arm(n);
     int err = ioctl(fd, cmd, &arg) == 0 ? 0 : errno;
-    int injected = n ? fired() : 0;
+    *injected = n && fired();
     *value = (int32_t)(uint32_t)arg;
-    return err | (injected ? 1 << 16 : 0);
+    return err;
 }
 
-static int dialogue(unsigned n)
-{
-    int fd = open(QVX_DEVICE_PATH, O_RDWR | O_CLOEXEC);
+/* A value handed to the device and fetched back. */
+static int dialogue(int32_t v) {
+    int fd = open(QVX_DEVICE_PATH, O_RDWR | O_CLOEXEC), none;
+    int32_t back = 0;
     if (fd < 0)
         return 0;
-    int32_t v = (int32_t)n, back = 0;
-    int ok = !ioctl_call(fd, WRITE_VALUE_CMD, 0, &v) && !ioctl_call(fd, READ_VALUE_CMD, 0, &back) && back == v;
-    return close(fd) == 0 && ok;
+    int ok = !ioctl_call(fd, WRITE_VALUE_CMD, 0, &v, &none) &&
+             !ioctl_call(fd, READ_VALUE_CMD, 0, &back, &none) && back == v;
+    return !close(fd) && ok;
 }
 
-static void qvx_device(const char *ko)
-{
-    for (unsigned n = 1;; n++) {
-        int injected;
+static void qvx_device(const char *ko) {
+    struct tally t = {.what = "loading qvx_device"};
+    int injected = 1;
+    for (unsigned n = 1; injected; n++) {
         mark("qvx_device", n);
-        int err = load(n, ko, &injected);
-        const char *talk = "-";
+        int err = load(n, ko, &injected), talked = 0;
         if (!err) {
-            talk = dialogue(n) ? "ok" : "failed";
+            talked = dialogue((int32_t)n);
             unload("qvx_device");
         }
-        const char *node = access(QVX_DEVICE_PATH, F_OK) == 0                      ? "present"
-                           : access("/sys/class/misc/qvx_device", F_OK) == 0 ? "in-sysfs"
-                                                                              : "absent";
+        int node = !access(QVX_DEVICE_PATH, F_OK) || !access("/sys/class/misc/qvx_device", F_OK);
         take_log();
-        printf("@@ try qvx_device %u %s %s dialogue=%s node=%s module=%s\n", n, injected ? "injected" : "clean",
-               outcome(err), talk, node, loaded("qvx_device"));
-        fflush(stdout);
-        if (!injected)
-            break;
+        if (!injected && err)
+            fail("loading qvx_device failed with nothing injected: %s", outcome(err));
+        if (node || loaded("qvx_device"))
+            fail("the try of loading qvx_device at n = %u (%s) left %s", n, outcome(err),
+                 node ? "the device" : "the module loaded");
+        if (!err && !talked)
+            fail("qvx_device loaded at n = %u did not hand back the value written", n);
+        count(&t, n, injected, err);
     }
+    summary(&t);
 }
 
-static void calls(void)
-{
+/* Each write and read call with its n-th call failing, on qvx_device
+ * holding 1000 beforehand. */
+static void calls(const char *ko) {
+    int none;
+    if (load(0, ko, &none))
+        die("cannot load qvx_device");
     int fd = open(QVX_DEVICE_PATH, O_RDWR | O_CLOEXEC);
     if (fd < 0)
         die("cannot open " QVX_DEVICE_PATH);
-    for (int write = 1; write >= 0; write--)
-        for (unsigned n = 1;; n++) {
+    for (int write = 1; write >= 0; write--) {
+        struct tally t = {.what = write ? "write call" : "read call"};
+        int injected = 1;
+        for (unsigned n = 1; injected; n++) {
             int32_t before = 1000, v = write ? (int32_t)n : 0, after = 0;
-            if (ioctl_call(fd, WRITE_VALUE_CMD, 0, &before))
+            if (ioctl_call(fd, WRITE_VALUE_CMD, 0, &before, &none))
                 die("cannot write to " QVX_DEVICE_PATH);
-            mark(write ? "write" : "read", n);
-            int r = ioctl_call(fd, write ? WRITE_VALUE_CMD : READ_VALUE_CMD, n, &v);
-            if (ioctl_call(fd, READ_VALUE_CMD, 0, &after))
+            mark(t.what, n);
+            int err = ioctl_call(fd, write ? WRITE_VALUE_CMD : READ_VALUE_CMD, n, &v, &injected);
+            if (ioctl_call(fd, READ_VALUE_CMD, 0, &after, &none))
                 die("cannot read from " QVX_DEVICE_PATH);
-            int err = r & 0xffff;
-            printf("@@ try %s %u %s %s value=%d after=%d\n", write ? "write" : "read", n,
-                   r >> 16 ? "injected" : "clean", outcome(err), v, after);
-            fflush(stdout);
-            if (!(r >> 16))
-                break;
+            int32_t want = write && !err ? (int32_t)n : 1000;
+            if (injected ? err != EFAULT : err != 0)
+                fail("the %s at n = %u (%s) returned %s", t.what, n,
+                     injected ? "a failure injected" : "nothing injected", outcome(err));
+            if (after != want)
+                fail("the %s at n = %u (%s) left the value %d, not %d", t.what, n, outcome(err),
+                     after, want);
+            if (!write && !err && v != 1000)
+                fail("the read call at n = %u handed back %d, not 1000", n, v);
+            count(&t, n, injected, err);
         }
+        summary(&t);
+        /* Without a failed copy to inject, these tries would test nothing. */
+        if (t.ended && !t.points)
+            fail("the %s had no injection point: the kernel injects no failed user copies", t.what);
+    }
     take_log();
     close(fd);
+    unload("qvx_device");
 }
 
-int main(int argc, char **argv)
-{
-    int what = argc == 3 && !strcmp(argv[1], "turnpair")     ? 1
-               : argc == 3 && !strcmp(argv[1], "qvx_device") ? 2
-               : argc == 2 && !strcmp(argv[1], "ioctl")      ? 3
-                                                             : 0;
-    if (!what) {
-        fputs("usage: failnth turnpair <turnpair.ko> | qvx_device <qvx_device.ko> | ioctl\n", stderr);
+int main(int argc, char **argv) {
+    if (argc != 3) {
+        fputs("usage: failnth <turnpair.ko> <qvx_device.ko>\n", stderr);
         return 2;
     }
-    fail_nth = open("/proc/thread-self/fail-nth", O_RDWR | O_CLOEXEC);
+    char self[64];
+    snprintf(self, sizeof(self), "/proc/self/task/%ld/fail-nth", (long)syscall(SYS_gettid));
+    fail_nth = open(self, O_RDWR | O_CLOEXEC);
     if (fail_nth < 0)
         die("cannot open /proc/thread-self/fail-nth");
+    pthread_t thread;
+    if ((errno = pthread_create(&thread, NULL, reader, self)))
+        die("cannot start a thread");
     kmsg = open("/dev/kmsg", O_WRONLY | O_CLOEXEC);
     if (kmsg < 0)
         die("cannot open /dev/kmsg");
@@ -323,11 +523,11 @@ int main(int argc, char **argv)
     if (log_size <= 0 || !(log_buf = malloc((size_t)log_size + 1)))
         die("cannot size the kernel's log");
     take_log();
-    if (what == 1)
-        turnpair(argv[2]);
-    else if (what == 2)
-        qvx_device(argv[2]);
-    else
-        calls();
-    return 0;
+    began = centiseconds();
+    turnpair(argv[1]);
+    qvx_device(argv[2]);
+    calls(argv[2]);
+    printf("fail-nth: the tries took %ld s\n@@ ended fault-injection\n",
+           (centiseconds() - began) / 100);
+    return failures > 0;
 }

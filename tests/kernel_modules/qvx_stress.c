@@ -11,7 +11,8 @@
  *   qvx_stress bad
  * Hands the driver arguments it must refuse, and prints what each call got:
  * a NULL pointer, an unmapped page, a kernel address, a read-only page for
- * the read, a value straddling the end of a mapping (-EFAULT each), then
+ * the read, a value straddling the end of a mapping (-EFAULT each), a write
+ * on a descriptor opened read-only (-EBADF; the read there succeeds), then
  * 10,000 random command numbers (-ENOTTY each). After every failed write the
  * driver must still hold the value stored before. Ends with 1 when any call
  * got something else.
@@ -33,8 +34,7 @@
 /* Process p's value number i: p + 1 in the top bits, i in the low 20. */
 enum { ROUND_BITS = 20 };
 
-static int work(int process, long pairs, long processes)
-{
+static int work(int process, long pairs, long processes) {
     int fd = open(QVX_DEVICE_PATH, O_RDWR);
     if (fd < 0) {
         fprintf(stderr, "qvx_stress: cannot open %s: %s\n", QVX_DEVICE_PATH, strerror(errno));
@@ -43,12 +43,14 @@ static int work(int process, long pairs, long processes)
     for (long i = 0; i < pairs; i++) {
         uint64_t arg = (uint32_t)((process + 1) << ROUND_BITS | i);
         if (ioctl(fd, WRITE_VALUE_CMD, &arg) != 0) {
-            fprintf(stderr, "qvx_stress: write %ld of process %d: %s\n", i, process, strerror(errno));
+            fprintf(stderr, "qvx_stress: write %ld of process %d: %s\n", i, process,
+                    strerror(errno));
             return 1;
         }
         arg = UINT64_MAX;
         if (ioctl(fd, READ_VALUE_CMD, &arg) != 0) {
-            fprintf(stderr, "qvx_stress: read %ld of process %d: %s\n", i, process, strerror(errno));
+            fprintf(stderr, "qvx_stress: read %ld of process %d: %s\n", i, process,
+                    strerror(errno));
             return 1;
         }
         uint32_t v = (uint32_t)arg;
@@ -62,36 +64,37 @@ static int work(int process, long pairs, long processes)
 }
 
 /* One call: 0, or the error it got. */
-static int call(int fd, unsigned int cmd, void *arg)
-{
+static int call(int fd, unsigned int cmd, void *arg) {
     return ioctl(fd, cmd, arg) == 0 ? 0 : errno;
 }
 
-static const char *outcome(int err)
-{
+static const char *outcome(int err) {
     return err == 0 ? "success" : strerrorname_np(err) ? strerrorname_np(err) : "an unknown error";
 }
 
-static int check_bad(int fd, const char *what, void *arg, int write, int want)
-{
+/* A call that a case does not make. */
+enum { NOT_TRIED = -1 };
+
+/* The calls go through `through`; `fd` sets and reads back the value kept. */
+static int check_bad(int fd, int through, const char *what, void *arg, int write, int read) {
     static const uint64_t kept = 0x5eed;
     uint64_t back = kept;
     int failed = 0;
     printf("%s:", what);
-    if (write) {
+    if (write != NOT_TRIED) {
         failed |= call(fd, WRITE_VALUE_CMD, &back) != 0;
-        int err = call(fd, WRITE_VALUE_CMD, arg);
+        int err = call(through, WRITE_VALUE_CMD, arg);
         printf(" write %s", outcome(err));
         back = 0;
         if (call(fd, READ_VALUE_CMD, &back) != 0 || back != kept) {
             printf(" (the value read back is %#x, not %#x)", (uint32_t)back, (uint32_t)kept);
             failed = 1;
         }
-        failed |= err != want;
+        failed |= err != write;
     }
-    int err = call(fd, READ_VALUE_CMD, arg);
-    printf("%s read %s\n", write ? "," : "", outcome(err));
-    return failed | (err != want);
+    int err = call(through, READ_VALUE_CMD, arg);
+    printf("%s read %s\n", write != NOT_TRIED ? "," : "", outcome(err));
+    return failed | (err != read);
 }
 
 /*
@@ -99,25 +102,27 @@ static int check_bad(int fd, const char *what, void *arg, int write, int want)
  * any open file ('T': FIOCLEX and the like; 'f', 'X', 0x94, 0x15 and 0:
  * file system requests): those never reach the driver.
  */
-static int generic_type(unsigned int cmd)
-{
+static int generic_type(unsigned int cmd) {
     switch (_IOC_TYPE(cmd)) {
-    case 'T': case 'f': case 'X': case 0x94: case 0x15: case 0:
+    case 'T':
+    case 'f':
+    case 'X':
+    case 0x94:
+    case 0x15:
+    case 0:
         return 1;
     }
     return 0;
 }
 
-static uint32_t next_random(uint32_t *x)
-{
+static uint32_t next_random(uint32_t *x) {
     *x ^= *x << 13;
     *x ^= *x >> 17;
     *x ^= *x << 5;
     return *x;
 }
 
-static int bad_arguments(void)
-{
+static int bad_arguments(void) {
     int fd = open(QVX_DEVICE_PATH, O_RDWR);
     if (fd < 0) {
         fprintf(stderr, "qvx_stress: cannot open %s: %s\n", QVX_DEVICE_PATH, strerror(errno));
@@ -131,21 +136,29 @@ static int bad_arguments(void)
         perror("qvx_stress: mmap");
         return 1;
     }
+    int read_only = open(QVX_DEVICE_PATH, O_RDONLY);
+    if (read_only < 0) {
+        fprintf(stderr, "qvx_stress: cannot open %s: %s\n", QVX_DEVICE_PATH, strerror(errno));
+        return 1;
+    }
+    uint64_t good = 0x600d;
     static const struct {
         const char *what;
-        int write;
+        int read_only, write, read;
     } cases[] = {
-        { "a NULL pointer", 1 },
-        { "an unmapped page", 1 },
-        { "a kernel address", 1 },
-        { "a read-only page", 0 },
-        { "a value straddling the end of a mapping", 1 },
+        {"a NULL pointer", 0, EFAULT, EFAULT},
+        {"an unmapped page", 0, EFAULT, EFAULT},
+        {"a kernel address", 0, EFAULT, EFAULT},
+        {"a read-only page", 0, NOT_TRIED, EFAULT},
+        {"a value straddling the end of a mapping", 0, EFAULT, EFAULT},
+        {"a descriptor opened read-only", 1, EBADF, 0},
     };
     /* The kernel's direct map of all memory: writable, were it not the kernel's. */
-    void *args[] = { NULL, map + page, (void *)0xffff888000000000ul, ro, map + page - 2 };
+    void *args[] = {NULL, map + page, (void *)0xffff888000000000ul, ro, map + page - 2, &good};
     int failed = 0;
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++)
-        failed |= check_bad(fd, cases[i].what, args[i], cases[i].write, EFAULT);
+        failed |= check_bad(fd, cases[i].read_only ? read_only : fd, cases[i].what, args[i],
+                            cases[i].write, cases[i].read);
 
     /*
      * Random numbers, a quarter of them one bit away from a real command;
@@ -172,11 +185,10 @@ static int bad_arguments(void)
     if (other)
         printf(", %ld otherwise (the first: %#x)", other, first_other);
     printf("\n");
-    return failed | (other != 0) | (close(fd) != 0);
+    return failed | (other != 0) | (close(read_only) != 0) | (close(fd) != 0);
 }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (argc == 2 && strcmp(argv[1], "bad") == 0)
         return bad_arguments();
     long processes = argc == 3 ? strtol(argv[1], NULL, 10) : 0;

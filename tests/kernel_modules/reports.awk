@@ -3,40 +3,76 @@
 # Sorts the reports in a kernel's log into those about the modules under
 # test and the kernel's own, and checks that every checker the kernel was
 # built with announced itself at boot.
-#   awk -v modules="turnpair qvx_device" -v config=<kernel .config> -f reports.awk <kernel log>
-# The log has a line per record, "<level>text" (vm.sh writes it), and ends
-# with the line "@@ kmemleak" and kmemleak's list when the kernel has
-# kmemleak; a line "@@ kernel log lost N records" marks a gap.
+#   awk -v modules="turnpair qvx_device" -v config=<kernel .config> \
+#       [-v baseline=<kernel log>] -f reports.awk <kernel log>
+# The logs have a line per record, "<level>text" (vm.sh writes them), the
+# line "@@ scenario begin" where the scenario started, and end with the line
+# "@@ kmemleak" and kmemleak's list when the kernel has kmemleak; a line
+# "@@ kernel log lost N records" marks a gap.
 # Prints the first report about the modules and ends with status 1; prints
 # how many reports were the kernel's own.
 #
-# A data-race report (KCSAN) names both racing functions in its first line,
-# and only those count: its stack traces may pass through a module that
-# merely called into the racing code (printk's ring buffer, say). Any other
-# report is about a module when a symbol in it is the module's ("[name]")
-# or a stack frame is an address with no symbol: the code of a module that
-# has since been unloaded, and the VM loads no modules but those under test.
+# A report logged before the scenario began is the kernel's own: nothing of
+# the modules ran yet. With a baseline, the log of the same scenario run
+# without the modules, any other report is about the modules unless the
+# baseline has one of the same kind (its first line, without numbers and
+# addresses) with the same top frames: a worker task leaked through
+# kthreadd, or a reference dropped twice and reported from an RCU callback,
+# names no symbol of theirs. Without a baseline (Debian's kernels), a
+# report is about the modules when a symbol in it is theirs ("[name]") or a
+# stack frame is an address with no symbol: the code of a module that has
+# since been unloaded, and the VM loads no modules but those under test. A
+# data-race report (KCSAN) then counts only by the two racing functions in
+# its first line: its stack traces may pass through a module that merely
+# called into the racing code (printk's ring buffer, say).
+
+# The frames a report is matched by, below the line that names it.
+function top_frames() { return 4 }
 
 function begin_report() {
     close_report()
     open = 1
     nlines = 0
+    nframes = 0
     ours = 0
     kcsan = $0 ~ /^BUG: KCSAN: /
+    kind = $0
+    gsub(/0x[0-9a-f]+/, "0x...", kind)
+    signature = $0
+    gsub(/\+0x[0-9a-f]+\/0x[0-9a-f]+|0x[0-9a-f]+|[0-9]+/, "", signature)
 }
-function close_report() {
+# A stack frame's function, or "" for a line that is none: "func+0x1/0x2
+# [mod]", "[<00000000a1b2c3d4>] func+0x1/0x2" (kmemleak; "(____ptrval____)"
+# for the address before the kernel can hash it), "RIP: 0010:func+...", an
+# unresolved " 0xffffffffc0001234"; not "? func+...", a stale value the
+# unwinder came upon.
+function frame(line) {
+    sub(/^ *(\[<[^>]*>\] |RIP: 0010:)?/, "", line)
+    if (line ~ /^0x[0-9a-f]+$/)
+        return "0x"
+    if (line !~ /^[A-Za-z_][A-Za-z0-9_.]*\+0x[0-9a-f]+\/0x[0-9a-f]+( \[[A-Za-z0-9_]+\])?$/)
+        return ""
+    sub(/\+.*/, "", line)
+    return line
+}
+function close_report(    i) {
     if (!open)
         return
     open = 0
-    if (ours) {
+    if (reading_baseline) {
+        base[signature] = 1
+        nbase++
+        return
+    }
+    if (baseline != "" && begun)
+        ours = !(signature in base)
+    if (ours && begun) {
         nours++
         if (nours == 1)
             for (i = 1; i <= nlines && i <= 60; i++)
                 first = first "    " text[i] "\n"
     } else {
         nown++
-        kind = text[1]
-        gsub(/0x[0-9a-f]+/, "0x...", kind)
         if (!(kind in seen))
             kinds[++nkinds] = kind
         seen[kind]++
@@ -58,32 +94,49 @@ BEGIN {
         if (option == "CONFIG_KCSAN=y") want["kcsan: enabled early"] = "KCSAN"
         if (option == "CONFIG_DEBUG_KMEMLEAK=y") want["@@ kmemleak"] = "kmemleak (its scan)"
     }
+    # The baseline's reports first, by the same rules.
+    if (baseline != "") {
+        reading_baseline = 1
+        while ((got = getline line <baseline) > 0) {
+            $0 = line
+            sub(/^<[0-9]+>/, "")
+            read_line()
+        }
+        close_report()
+        reading_baseline = 0
+    }
+}
+
+function read_line() {
+    if ($0 ~ /^(BUG|WARNING|watchdog: BUG|Oops|general protection fault|kernel BUG at|Kernel panic|rcu: INFO|UBSAN): / ||
+        $0 ~ /^INFO: task .* blocked for more than/ || $0 ~ /^unreferenced object 0x/)
+        begin_report()
+    # A failure injected on purpose logs its stack (fault injection's verbose
+    # mode): no report, and no part of one.
+    if ($0 ~ /^=+$/ || $0 ~ /^-+\[ (cut here|end trace.*) \]-+$/ || $0 ~ /^@@ / ||
+        $0 ~ /^FAULT_INJECTION: forcing a failure/) {
+        close_report()
+        return
+    }
+    if (!open)
+        return
+    text[++nlines] = $0
+    if (kcsan ? nlines == 1 && mentions_ours($0) : mentions_ours($0))
+        ours = 1
+    f = frame($0)
+    if (f == "")
+        return
+    if (f == "0x" && !kcsan)
+        ours = 1
+    if (nlines > 1 && ++nframes <= top_frames())
+        signature = signature " < " f
 }
 
 /^@@ kernel log lost / { lost += $5; next }
 { sub(/^<[0-9]+>/, "") }
+/^@@ scenario begin$/ { begun = 1 }
 { for (line in want) if (index($0, line)) delete want[line] }
-
-/^(BUG|WARNING|watchdog: BUG|Oops|general protection fault|kernel BUG at|Kernel panic|rcu: INFO|UBSAN): / ||
-/^INFO: task .* blocked for more than/ || /^unreferenced object 0x/ {
-    begin_report()
-}
-# A failure injected on purpose logs its stack (fault injection's verbose
-# mode): no report, and no part of one.
-/^=+$/ || /^-+\[ (cut here|end trace.*) \]-+$/ || /^@@ / || /^FAULT_INJECTION: forcing a failure/ {
-    close_report()
-    next
-}
-open {
-    text[++nlines] = $0
-    if (kcsan ? nlines == 1 && mentions_ours($0) : mentions_ours($0))
-        ours = 1
-    # An unresolved frame: " 0xffffffffc0001234", "[<...>] 0x...",
-    # "RIP: 0010:0x..." (not "? 0x...": a stale value the unwinder came upon;
-    # nor "RIP: 0033:0x...": user space, where a report may find a task).
-    if (!kcsan && ($0 ~ /^ *0x[0-9a-f]+$/ || $0 ~ /(\] |RIP: 0010:)0x[0-9a-f]+$/))
-        ours = 1
-}
+{ read_line() }
 
 END {
     close_report()
@@ -96,8 +149,19 @@ END {
         printf "the kernel's log lost %d records on the way: a report may be among them\n", lost
         status = 1
     }
+    if (got < 0) {
+        print "cannot read the baseline " baseline
+        status = 1
+    }
+    if (!begun) {
+        print "the kernel's log lacks the mark of the scenario's start: no report can be told apart"
+        status = 1
+    }
+    if (baseline != "")
+        printf "%d report(s) of the kernel's own in its run without the modules\n", nbase
     if (nours) {
-        printf "%d report(s) about the modules under test (%s); the first:\n%s", nours, modules, first
+        printf "%d report(s) about the modules under test (%s)%s; the first:\n%s", nours, modules,
+            baseline != "" ? ", not among the kernel's own" : "", first
         status = 1
     }
     printf "%d report(s) of the kernel's own%s\n", nown, nown ? ":" : ""

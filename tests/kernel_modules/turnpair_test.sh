@@ -26,6 +26,7 @@ for cycle in 1 2; do
     rmmod turnpair
     section cycle$cycle
 done
+echo "@@ ended cycles"
 for i in $(seq $unloads); do
     insmod turnpair.ko
     rmmod turnpair
@@ -35,6 +36,7 @@ done
 for i in $(seq 20); do workers || break; sleep 0.1; done
 workers && echo "@@ workers left running"
 section quick
+echo "@@ ended early-unloads"
 SCENARIO
 }
 
@@ -53,6 +55,8 @@ check) console=$2 unloads=${3:-20} what=turnpair ;;
 esac
 
 . "$here/../checks.sh"
+# A VM shared with other scenarios checks that each ended (debug_test.sh).
+[ "$what" = turnpair ] || ended "$console" cycles early-unloads
 section() { sed -n "/^@@ begin $1\$/,/^@@ end $1\$/p" "$console" | sed '1d;$d'; }
 # The module's lines, whatever level they carry; the kernel's own may come in
 # between.

@@ -14,8 +14,13 @@
 # is between the markers "@@ scenario begin" and "@@ scenario end <status>".
 # <transcript>.klog gets the kernel's log, from boot to the scenario's end
 # whatever the scenario clears, then kmemleak's findings where the kernel
-# has kmemleak; reports.awk sorts the reports in it. (A VM that hangs or
-# crashes leaves only the console, which shows the kernel's gravest lines.)
+# has kmemleak; reports.awk sorts the reports in it, against BASELINE when
+# set (the log of the same scenario run without the modules). A VM that
+# hangs or crashes leaves only the console, which shows the kernel's
+# gravest lines; one that does so before the scenario began (within
+# BOOT_TIMEOUT seconds, 150 unless said otherwise), when nothing of the
+# modules has run, is booted again, twice at most, and what each boot
+# showed is said.
 # Ends with 0 when the scenario ran to its end (whatever its status), the
 # log holds no report about the modules among the files and every checker
 # the kernel was built with was active; with 77 (skipped) when a module to
@@ -93,6 +98,7 @@ renice -20 -p $$ >/dev/null
 while cat /dev/kmsg >>/kmsg; [ $? -eq 1 ]; do :; done 2>/dev/null &
 renice 0 -p $$ >/dev/null
 cd /root
+echo "@@ scenario begin" >/dev/kmsg
 echo "@@ scenario begin"
 sh ./scenario.sh
 echo "@@ scenario end $?"
@@ -134,8 +140,26 @@ port=("${port[@]//@FILE@/$raw.klog}")
 timeout "${VM_TIMEOUT:-120}" "$qemu" "${machine[@]}" -m 256 -smp "$cpus" \
     -kernel "$kernel/vmlinuz" -initrd "$root.img" \
     -append "console=$(field console) loglevel=3 printk.time=0 panic=-1 log_buf_len=4M" \
-    -display none -serial file:"$raw" "${port[@]}" -no-reboot </dev/null || status=$?
+    -display none -serial file:"$raw" "${port[@]}" -no-reboot </dev/null &
+vm=$! deadline=$((SECONDS + ${BOOT_TIMEOUT:-150})) hung=
+until grep -q '^@@ scenario begin' "$raw" 2>/dev/null || ! kill -0 $vm 2>/dev/null; do
+    [ $SECONDS -lt $deadline ] || { hung=1 && kill $vm && break; }
+    sleep 1
+done
+wait $vm || status=$?
 tr -d '\r' <"$raw" >"$transcript"
+# The emulator's faults and the kernel's own early init are not the
+# modules': what this boot showed is said, and the kernel booted again.
+if ! grep -q '^@@ scenario begin' "$transcript"; then
+    boot=${VM_BOOT:-1}
+    echo "vm.sh: boot $boot of 3 $([ -n "$hung" ] && echo "hung for ${BOOT_TIMEOUT:-150} s" ||
+        echo "ended (qemu status $status)") before the scenario began; its console's gravest lines:"
+    { grep -E 'Kernel panic|Oops|BUG|RIP:|general protection|int3|WARNING' "$transcript" ||
+        tail -n 5 "$transcript"; } | head -n 8 | sed 's/^/    /'
+    [ "$boot" -lt 3 ] || die_with_log "$transcript" "the kernel did not boot to the scenario 3 times"
+    rm -rf "$root" "$root.img" "$raw" "$raw.klog"
+    VM_BOOT=$((boot + 1)) exec "$0" "$kernel" "$cpus" "$scenario" "$transcript" "$@"
+fi
 # /dev/kmsg's records ("<level>,<sequence>,<time>,<flags>;<text>", line
 # ends and tabs within as \x0a and \x09) up to the end mark, as
 # "<level><text>", each once; a gap in the sequence is counted. Then
@@ -168,5 +192,5 @@ modules=()
 for f in "$@"; do
     case $f in *.ko) modules+=("$(basename "$f" .ko)") ;; esac
 done
-awk -v modules="${modules[*]}" -v config="$kernel/kdir/.config" -f "$(dirname "$0")/reports.awk" \
-    "$transcript.klog"
+awk -v modules="${modules[*]}" -v config="$kernel/kdir/.config" -v baseline="${BASELINE:-}" \
+    -f "$(dirname "$0")/reports.awk" "$transcript.klog"
