@@ -89,8 +89,9 @@ step() { echo "== $* (at $SECONDS s)"; }
 # to its own user.
 in_root() { bash "$buildroot" run "$root" env DEBIAN_FRONTEND=noninteractive "$@"; }
 apt_in_root() { in_root apt-get -y -o APT::Sandbox::User=root "$@"; }
-# As the root sees itself: an ordinary user's files are root's in the
-# namespace it enters the root by.
+# As the root's root: an ordinary user's files are root's in the namespace it
+# enters the root by, where it may read those the root keeps from others
+# (Debian 13 leaves /etc/shadow- mode 0000).
 as_root_of_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else unshare -r "$@"; fi; }
 
 step "1. a clean $release root, with the $kernel_release headers' packages"
@@ -113,7 +114,7 @@ needs=$(for deb in "${debs[@]}" "${headers[@]}"; do dpkg-deb -f "$deb" Pre-Depen
             LOG_TAIL=20 die_with_log "$work/mmdebstrap.log" "no $release root (a kernel the archive no longer has? kernels.sh --refresh)"
         cache_stamp "$cache" "$key"
     fi
-    cp -a "$cache/root" "$root"
+    as_root_of_root cp -a "$cache/root" "$root"
 )
 # The booted system's own: its disk, and a unit that runs the checks on the
 # serial console once it is up, then powers off; no login prompt there.
@@ -269,8 +270,8 @@ same "the group qvx" "$(in_root getent group qvx | cut -d: -f3)" "$gid"
 
 if [ "$run" = boot ]; then
     step "4. the root booted under qemu as a real system: its Linux $kernel_release, systemd, udev"
-    # A disk made from the root without privilege; its files are root's as
-    # the root sees them.
+    # A disk made from the root without privilege, its files root's as the
+    # root sees them.
     truncate -s $(($(du -sm "$root" | cut -f1) + 512))M "$work/disk.img"
     as_root_of_root mke2fs -q -t ext4 -d "$root" "$work/disk.img" || die "mke2fs could not make the disk"
     status=0
