@@ -14,7 +14,10 @@
 #   devpoke_test.sh vm-check <console> [stress]   checks the VM's console
 # In a VM some dialogues run as users in and outside the group qvx, before
 # and after the node gets the group and mode the package's udev rule gives
-# it; with a 32-bit devpoke some run that too. With "stress" the dialogues
+# it; with a 32-bit devpoke some run that too. With "booted" for "stress",
+# the scenario is for a booted system with the packages installed: modprobe
+# loads the driver, udev gives the node its group and mode by the rule, and
+# the node's "ls -l" line is shown. With "stress" the dialogues
 # are followed by 4 processes doing 5,000 write/read pairs each at once (the
 # driver's rate limiting must keep their log to a few hundred lines), the
 # bad arguments of "qvx_stress bad", and an unload while the device is open.
@@ -28,6 +31,8 @@ opening=$'*********************************\n\nOpening Driver\n'
 menu=$'Enter the Value to send \n 1 - write \n 2 - read  \n'
 writing=$'Writing Value to Driver\n' reading=$'Reading Value from Driver\n'
 closing=$'Closing Driver\n'
+# Where the node is made by hand, the users' dialogues before it has the group and mode the rule gives.
+before_rule="outsider-0600 member-0600"
 no_device="devpoke: cannot open /dev/qvx_device: No such file or directory"
 denied="devpoke: cannot open /dev/qvx_device: Permission denied"
 # Most lines the stress run may leave in the log, of the 40,007 it makes (a
@@ -55,7 +60,7 @@ expected() {
     printf '@@ driver\nqvx_device: read refused\nqvx_device: release\n'
     printf '@@ case no-driver\n%s' "${opening}Cannot open device file..."$'\n'
     printf '@@ stderr\n%s\n@@ status 1\n@@ driver\n' "$no_device"
-    for name in ${users:+outsider-0600 member-0600 outsider-0660}; do
+    for name in $before_rule ${users:+outsider-0660}; do
         printf '@@ case %s\n%s' $name "${opening}Cannot open device file..."$'\n'
         printf '@@ stderr\n%s\n@@ status 1\n@@ driver\n' "$denied"
     done
@@ -101,9 +106,11 @@ await_read() {
     done
 }
 # Runs $prog (under $EMULATOR in a cross build), as user $as if set (su's -s
-# makes it the user's shell).
+# makes it the user's shell; where su forks, setpriv, which does not).
 start() {
-    if [ -z "$as" ]; then exec $EMULATOR "./$prog"; else exec su -s "$PWD/$prog" "$as"; fi
+    if [ -z "$as" ]; then exec $EMULATOR "./$prog"
+    elif [ -n "${setpriv:-}" ]; then exec setpriv --reuid="$as" --regid="$as" --init-groups "./$prog"
+    else exec su -s "$PWD/$prog" "$as"; fi
 }
 dialogue() {
     name=$1 mode=$2
@@ -135,11 +142,13 @@ dialogue junk-repeats plain '2\n' 'x\n' '0\n'
 dialogue refused-read refuse_reads '2\n' '0\n'
 dialogue no-driver absent
 SCRIPT
-    [ -z "${users:-}" ] || cat <<'SCRIPT'
+    [ -z "$before_rule" ] || cat <<'SCRIPT'
 as=outsider
 dialogue outsider-0600 plain '1\n'
 as=member
 dialogue member-0600 plain '1\n'
+SCRIPT
+    [ -z "${users:-}" ] || cat <<'SCRIPT'
 as=outsider
 dialogue outsider-0660 grouped '1\n'
 as=member
@@ -183,6 +192,23 @@ check() { # check <transcript>
 }
 vm_scenario() {
     users=1
+    if [ -n "${booted:-}" ]; then
+        cat <<'SCRIPT'
+# The users as an administrator makes them; the node as udev makes it.
+useradd member && usermod -a -G qvx member && useradd outsider
+mkdir /tmp/devpoke && cd /tmp/devpoke && ln -s /usr/bin/devpoke devpoke
+setpriv=1
+driver() { modprobe -r qvx_device; case $1 in plain | grouped) modprobe qvx_device ;;
+    refuse_reads) modprobe qvx_device refuse_reads=1 ;; esac; udevadm settle; dmesg -c >/dev/null; }
+driver_log() { dmesg -c -t | grep "^qvx_device: " || true; }
+driver plain
+echo "@@ node $(ls -l /dev/qvx_device)"
+echo "@@ devpoke begin"
+SCRIPT
+        dialogues
+        echo 'echo "@@ devpoke end"'
+        return
+    fi
     # A member of the group qvx and a user outside it; "grouped" gives the
     # node what the package's udev rule gives it.
     echo 'mkdir -p /etc && chmod 0755 / /root'
@@ -198,6 +224,12 @@ vm_scenario() {
 }
 vm_check() { # vm_check <console>
     users=1
+    if [ -n "${booted:-}" ]; then
+        local node
+        node=$(sed -n 's/^@@ node //p' "$1")
+        echo "the node as udev made it: $node"
+        [[ $node == "crw-rw---- 1 root qvx "* ]] || { echo "the node is not root's and qvx's, mode 0660"; return 1; }
+    fi
     sed -n '/^@@ devpoke begin$/,/^@@ devpoke end$/p' "$1" | sed '1d;$d' >"$work/transcript.raw"
     grep '^logged [0-9]* lines' "$work/transcript.raw" | sed 's/^/the stress run /' || true
     awk -v most=$most_lines '/^logged [0-9]+ lines, [0-9]+ suppressed, in [0-9]+ s$/ && $2 <= most && $4 > 0 {
@@ -235,11 +267,11 @@ vm)
     [ -z "$skip" ] || { echo "SKIP: the 32-bit devpoke's dialogues: $skip"; exit 77; }
     ;;
 vm-scenario)
-    stress=${2:-}
+    [ "${2:-}" = booted ] && booted=1 before_rule= || stress=${2:-}
     vm_scenario
     ;;
 vm-check)
-    stress=${3:-}
+    [ "${3:-}" = booted ] && booted=1 before_rule= || stress=${3:-}
     vm_check "$2"
     ;;
 absent)

@@ -9,6 +9,9 @@
 # or, in a VM that other scenarios share (turnpair.ko in its /root):
 #   turnpair_test.sh scenario [unloads]          prints the scenario for vm.sh
 #   turnpair_test.sh check <console> [unloads]   checks the VM's console
+# With "booted" after the unloads, the scenario is for a booted system that
+# has the module installed: modprobe loads it, and its lines are read from
+# the kernel's journal.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
@@ -16,20 +19,48 @@ trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 
 scenario() {
     echo "unloads=$1"
-    cat <<'SCENARIO'
-workers() { grep -qxE 'vurt|mykthread2' /proc/[0-9]*/comm 2>/dev/null; }
+    if [ "${2:-}" = booted ]; then
+        cat <<'SCENARIO'
+load() { modprobe turnpair; }
+unload() { modprobe -r turnpair; }
+# journald reads the kernel's log in its own time: a mark written into that
+# log, once in the journal, says that all before it is there too. A section
+# is what the journal has between two marks, with each line's level.
+marks=0
+section() {
+    marks=$((marks + 1))
+    echo "qvx mark $marks" >/dev/kmsg
+    until journalctl -k -o cat | grep -qx "qvx mark $marks"; do sleep 0.2; done
+    echo "@@ begin $1"
+    journalctl -k -o export --output-fields=PRIORITY,MESSAGE |
+        awk -v from="qvx mark $((marks - 1))" -v to="qvx mark $marks" '
+            /^PRIORITY=/ { level = substr($0, 10) }
+            /^MESSAGE=/ { text = substr($0, 9) }
+            /^$/ { if (text == to) exit; if (on) print "<" level ">" text; if (text == from) on = 1 }'
+    echo "@@ end $1"
+}
+section start >/dev/null
+SCENARIO
+    else
+        cat <<'SCENARIO'
+load() { insmod turnpair.ko; }
+unload() { rmmod turnpair; }
 section() { echo "@@ begin $1"; dmesg -r -c; echo "@@ end $1"; }
 dmesg -c >/dev/null
+SCENARIO
+    fi
+    cat <<'SCENARIO'
+workers() { grep -qxE 'vurt|mykthread2' /proc/[0-9]*/comm 2>/dev/null; }
 for cycle in 1 2; do
-    insmod turnpair.ko
+    load
     while workers; do sleep 0.1; done
-    rmmod turnpair
+    unload
     section cycle$cycle
 done
 echo "@@ ended cycles"
 for i in $(seq $unloads); do
-    insmod turnpair.ko
-    rmmod turnpair
+    load
+    unload
 done
 # The last rmmod returns once its workers have stopped, but a stopped
 # worker stays listed until it has finished exiting: it gets 2 s for that.
@@ -42,7 +73,7 @@ SCENARIO
 
 case ${1:-} in
 scenario)
-    scenario "${2:-20}"
+    scenario "${2:-20}" "${3:-}"
     exit
     ;;
 check) console=$2 unloads=${3:-20} what=turnpair ;;

@@ -1,29 +1,80 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The Debian packages as a user meets them. Built and linted; installed with
-# apt, together with the headers of the cached Debian 12 kernel, into a clean
-# Debian 12 root, where the programs run, the list is built from the
-# installed files and DKMS has built both modules for that kernel; those
-# modules then pass their scenarios in that kernel under qemu; and purging the
-# packages leaves nothing of them behind.
-#   package_test.sh <source folder> <version> <kernel folder> <root cache> <scratch>
-# The root cache holds a Debian 12 root with what the packages and the checks
-# need, made with mmdebstrap when missing or when that list changes; every run
-# works in a copy of it.
+# The Debian packages as a user meets them, on Debian 12 and 13. Built once:
+#   package_test.sh build <source folder> <version> <packages>
+# builds and lints them into <packages>/new and checks what they hold, and
+# builds those of the version one step lower, from a copy of the tree, into
+# <packages>/old. Then each run
+#   package_test.sh <run> <release> <source folder> <version> <kernel folder> <root cache> <packages> <scratch>
+# installs them with apt, together with the headers of the release's cached
+# kernel, into a clean root of <release> (bookworm, trixie), where the
+# programs run, the list is built from the installed files and DKMS has built
+# both modules for that kernel; the modules then run in that kernel; and
+# purging the packages leaves nothing of them behind. The runs:
+#   group    a group qvx made by hand is there before: the packages use it
+#   upgrade  the lower version is installed first, and today's upgrades it
+#   boot     the root, with Debian's kernel, boots under qemu as a real system
+#            (its kernel and initramfs, systemd, udev), where the modules run;
+#            the other runs run them from a busybox initramfs
+# The root cache holds a root of the release with what the packages and the
+# checks need (and, for Debian 13, what booting needs), made with mmdebstrap
+# when missing or when that list changes; every run works in a copy of it.
 set -euo pipefail
-top=$1 version=$2 kernel=$3 cache=$4 work=$5
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../checks.sh"
+PATH=$PATH:/usr/sbin:/sbin # mke2fs
+
+if [ "${1:-}" = build ]; then
+    top=$2 version=$3 out=$4
+    . "$top/shell/common.sh"
+    command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
+    rm -rf "$out"
+    mkdir -p "$out/tree"
+    # The version one step lower: 1.2.3 gives 1.2.2, 1.2.0 gives 1.1.0, 1.0.0 gives 0.99.0.
+    lower=$(echo "$version" | awk -F. -v OFS=. '{ if ($3 > 0) $3--; else if ($2 > 0) $2--; else { $1--; $2 = 99 } print }')
+    (cd "$top" && tar -c --exclude=./build --exclude=./.git .) | tar -x -C "$out/tree"
+    sed -i "s/^\(project([^ ]* VERSION \)$version /\1$lower /" "$out/tree/CMakeLists.txt"
+    sed -i "1s/($version)/($lower)/" "$out/tree/debian/changelog"
+    # Both builds at once, and lintian as soon as today's are there: each is
+    # mostly one process at a time.
+    "$out/tree/scripts/package.sh" "$out/old" >/dev/null &
+    "$top/scripts/package.sh" "$out/new" >/dev/null
+    lint=$(lintian --fail-on error,warning "$out"/new/*.changes 2>&1) ||
+        fail "lintian: $(echo; echo "$lint")"
+    wait $! || die "the packages at $lower did not build"
+    rm -rf "$out/tree"
+    for deb in "$out"/old/*.deb; do
+        same "the lower version of $(dpkg-deb -f "$deb" Package)" "$(dpkg-deb -f "$deb" Version)" "$lower"
+    done
+    for deb in "$out"/new/*.deb; do
+        package=$(dpkg-deb -f "$deb" Package)
+        same "$package's version" "$(dpkg-deb -f "$deb" Version)" "$version"
+        dpkg-deb -c "$deb" | awk -v p="$package" '$1 !~ /^d/ { sub(/^\.\//, "", $6); print p, $6 }'
+    done | grep -v ' usr/share/doc/' | LC_ALL=C sort >"$out/contents"
+    diff -u <(sed "s/@VERSION@/$version/" "$here/contents.expected") "$out/contents" ||
+        fail "the packages hold other files than expected"
+    finish "the packages at $version, and at $lower for the upgrade, built; lintian and the contents as expected"
+fi
+
+[ $# -eq 8 ] || { echo "usage: package_test.sh build ... | <group|upgrade|boot> <release> <source> <version> <kernel> <root cache> <packages> <scratch>" >&2; exit 2; }
+run=$1 release=$2 top=$3 version=$4 kernel=$5 cache=$6 packages=$7 work=$8
 . "$top/shell/common.sh"
 buildroot=$top/kernel_modules/tools/buildroot.sh
+case $run in group | upgrade | boot) ;; *) die "unknown run '$run'" ;; esac
+# Debian 13's root can boot: its kernel, systemd and udev come with it.
+extra=()
+[ "$release" != trixie ] || extra=(linux-image-amd64 systemd-sysv udev initramfs-tools)
+[ "$run" != boot ] || [ ${#extra[@]} -gt 0 ] || die "only Debian 13's root boots"
 
 why=$(bash "$buildroot" check)
 [ -z "$why" ] || { echo "SKIP: no Debian root can be made or entered here: $why"; exit 77; }
-command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
 [ -f "$kernel/vmlinuz" ] && [ -f "$kernel/release" ] ||
     die "no cached kernel in $kernel: the build fetches it (kernel_modules/tools/kernels.sh)"
-release=$(cat "$kernel/release")
+kernel_release=$(cat "$kernel/release")
 headers=("$kernel"/debs/*.deb)
+debs=("$packages"/new/*.deb) old=("$packages"/old/*.deb)
+[ -f "${debs[0]}" ] && [ -f "${old[0]}" ] || die "no packages in $packages: the test package.build makes them"
+lower=$(dpkg-deb -f "${old[0]}" Version)
 # What dpkg leaves read-only in a root is an ordinary user's to remove too.
 scrap() {
     [ ! -d "$work" ] || find "$work" -type d ! -perm -u+w -exec chmod u+w {} +
@@ -38,42 +89,60 @@ step() { echo "== $* (at $SECONDS s)"; }
 # to its own user.
 in_root() { bash "$buildroot" run "$root" env DEBIAN_FRONTEND=noninteractive "$@"; }
 apt_in_root() { in_root apt-get -y -o APT::Sandbox::User=root "$@"; }
+# As the root's root: an ordinary user's files are root's in the namespace it
+# enters the root by, where it may read those the root keeps from others
+# (Debian 13 leaves /etc/shadow- mode 0000).
+as_root_of_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else unshare -r "$@"; fi; }
 
-step "1. building the packages, lintian"
-"$top/scripts/package.sh" "$work/packages" >/dev/null
-debs=("$work"/packages/*.deb)
-lint=$(lintian --fail-on error,warning "$work"/packages/*.changes 2>&1) ||
-    fail "lintian: $(echo; echo "$lint")"
-for deb in "${debs[@]}"; do
-    package=$(dpkg-deb -f "$deb" Package)
-    same "$package's version" "$(dpkg-deb -f "$deb" Version)" "$version"
-    dpkg-deb -c "$deb" | awk -v p="$package" '$1 !~ /^d/ { sub(/^\.\//, "", $6); print p, $6 }'
-done | grep -v ' usr/share/doc/' | LC_ALL=C sort >"$work/contents"
-diff -u <(sed "s/@VERSION@/$version/" "$here/contents.expected") "$work/contents" ||
-    fail "the packages hold other files than expected"
-
-step "2. a clean Debian 12 root; apt install of the packages and the $release headers; a kernel's headers later"
+step "1. a clean $release root, with the $kernel_release headers' packages"
 # The root has, besides the checks' tools, whatever the packages and the
 # headers depend on or recommend, so that apt finds it all in place.
 mine=$(for deb in "${debs[@]}" "${headers[@]}"; do dpkg-deb -f "$deb" Package; done)
-needs=$(for deb in "${debs[@]}" "${headers[@]}"; do dpkg-deb -f "$deb" Depends Recommends; done |
-    sed 's/^[A-Za-z]*: //' |
+needs=$(for deb in "${debs[@]}" "${headers[@]}"; do dpkg-deb -f "$deb" Pre-Depends Depends Recommends; done |
+    sed 's/^[A-Za-z-]*: //' |
     tr ',' '\n' | sed 's/|.*//; s/[(:].*//; s/ //g; /^$/d' | grep -vxF "$mine" |
-    cat - <(printf '%s\n' cmake ninja-build pkg-config gcc libc6-dev) | LC_ALL=C sort -u)
+    cat - <(printf '%s\n' cmake ninja-build pkg-config gcc libc6-dev openssl "${extra[@]}") | LC_ALL=C sort -u)
 (
-    cache_lock "$cache" "waiting for another test that is making the Debian 12 root in $cache"
+    cache_lock "$cache" "waiting for another test that is making the $release root in $cache"
     key=$(echo "$needs" | sha256sum | cut -c1-16)
     if ! cache_complete "$cache" "$key"; then
-        echo "making a Debian 12 root in $cache"
+        echo "making a $release root in $cache"
         cache_unstamp "$cache"
         rm -rf "$cache/root"
         # shellcheck disable=SC2086
-        bash "$buildroot" make "$cache/root" bookworm $needs 2>"$work/mmdebstrap.log" ||
-            LOG_TAIL=20 die_with_log "$work/mmdebstrap.log" "no Debian 12 root"
+        bash "$buildroot" make "$cache/root" "$release" $needs 2>"$work/mmdebstrap.log" ||
+            LOG_TAIL=20 die_with_log "$work/mmdebstrap.log" "no $release root (a kernel the archive no longer has? kernels.sh --refresh)"
         cache_stamp "$cache" "$key"
     fi
-    cp -a "$cache/root" "$root"
+    as_root_of_root cp -a "$cache/root" "$root"
 )
+# The booted system's own: its disk, and a unit that runs the checks on the
+# serial console once it is up, then powers off; no login prompt there.
+if [ "$run" = boot ]; then
+    echo "/dev/vda / ext4 rw 0 1" >"$root/etc/fstab"
+    cat >"$root/etc/systemd/system/qvx-checks.service" <<EOF
+[Unit]
+Description=The package test's checks
+After=multi-user.target
+SuccessAction=poweroff
+FailureAction=poweroff
+[Service]
+Type=oneshot
+ExecStart=/bin/sh -c 'sh /root/checks.sh >/dev/ttyS0 2>&1'
+EOF
+    mkdir -p "$root/etc/systemd/system/multi-user.target.wants"
+    ln -s ../qvx-checks.service "$root/etc/systemd/system/multi-user.target.wants/"
+    ln -s /dev/null "$root/etc/systemd/system/serial-getty@ttyS0.service"
+    {
+        echo 'echo "@@ scenario begin"'
+        echo 'echo "@@ kernel $(uname -r)"; echo "@@ dkms $(dkms status)"'
+        bash "$top/tests/kernel_modules/turnpair_test.sh" scenario 5 booted
+        bash "$top/tests/device_client/devpoke_test.sh" vm-scenario booted
+        echo 'echo "@@ scenario end at $(cut -d. -f1 /proc/uptime) s"'
+    } >"$root/root/checks.sh"
+fi
+# A group qvx made by hand, as "addgroup qvx" makes it.
+[ "$run" != group ] || in_root addgroup --quiet qvx
 # What the root holds before, less apt's and dpkg's own records and logs.
 snapshot() {
     (cd "$root" && find . -xdev \( -path ./proc -o -path ./tmp -o -path ./var/lib/dpkg -o -path ./var/lib/apt \
@@ -81,35 +150,99 @@ snapshot() {
 }
 snapshot >"$work/before"
 mkdir "$root/tmp/debs"
-cp "${debs[@]}" "${headers[@]}" "$root/tmp/debs/"
-inside=()
-for deb in "${debs[@]}" "${headers[@]}"; do inside+=("/tmp/debs/${deb##*/}"); done
-apt_in_root install --no-install-recommends "${inside[@]}" >"$work/install.log" 2>&1 ||
-    { cat "$work/install.log"; die "apt could not install the packages"; }
-echo "DKMS on install:"
-sed -n '/^Loading new qvx/,/^depmod/p' "$work/install.log" | grep -vE '^$|^ ' | sed 's/^/    /'
-same "dkms status" "$(in_root dkms status)" "qvx/$version, $release, x86_64: installed"
+cp "${debs[@]}" "${old[@]}" "${headers[@]}" "$root/tmp/debs/"
+inside() { for deb; do echo "/tmp/debs/${deb##*/}"; done; }
+# dkms_said <log> <what>: what DKMS said in an apt or hook log; a warning or
+# error there fails.
+dkms_said() {
+    echo "DKMS on $2:"
+    grep -E 'qvx[-/]|\.ko|depmod|dkms|[Kk]ey|[Cc]ertificate|[Ss]ign' "$1" |
+        grep -vE '^( |(Unpacking|Setting up|Selecting|Preparing|Removing|Purging|Processing|dpkg:) )' |
+        sed 's/^/    /' || true
+    ! grep -iE 'warn|deprecat|error|fail|not found|can.t' "$1" | grep -v '^dpkg: ' |
+        grep -iE 'dkms|qvx|\.ko|openssl|sign|key' || fail "DKMS warned on $2"
+}
+rule=/usr/lib/udev/rules.d/60-qvx-dkms.rules
+# check_group <when>: the group qvx is there, the one made by hand or else
+# a system group; its number in gid.
+check_group() {
+    gid=$(in_root getent group qvx | cut -d: -f3 || true)
+    if [ "$run" = group ]; then
+        same "$1: the group qvx made by hand" "$gid" 1000
+    else
+        [ -n "$gid" ] && [ "$gid" -ge 100 ] && [ "$gid" -lt 1000 ] || fail "$1: no system group qvx (gid 100 to 999): '$gid'"
+    fi
+}
 
-# A kernel's headers arriving after the package: the headers' own hook has
-# DKMS build both modules for it.
-in_root dkms remove "qvx/$version" --all >/dev/null
-in_root dkms add "qvx/$version" >/dev/null
-same "dkms status, no headers yet" "$(in_root dkms status)" "qvx/$version: added"
-in_root /etc/kernel/header_postinst.d/dkms "$release" >"$work/hook.log" 2>&1 ||
-    { cat "$work/hook.log"; fail "the headers' DKMS hook"; }
-echo "DKMS on the headers' hook:"
-grep -E '^(dkms:|Building|make|[a-z_]+\.ko:|depmod)' "$work/hook.log" | sed 's/^/    /'
-same "dkms status after the headers' hook" "$(in_root dkms status)" "qvx/$version, $release, x86_64: installed"
+if [ "$run" = upgrade ]; then
+    step "2. apt install of the packages at $lower and the $kernel_release headers, then of today's"
+    mapfile -t debs_inside < <(inside "${old[@]}" "${headers[@]}")
+    apt_in_root install --no-install-recommends "${debs_inside[@]}" >"$work/install-old.log" 2>&1 ||
+        { cat "$work/install-old.log"; die "apt could not install the packages at $lower"; }
+    dkms_said "$work/install-old.log" "install at $lower"
+    same "dkms status at $lower" "$(in_root dkms status)" "qvx/$lower, $kernel_release, x86_64: installed"
+    mapfile -t debs_inside < <(inside "${debs[@]}")
+    apt_in_root install --no-install-recommends "${debs_inside[@]}" >"$work/install.log" 2>&1 ||
+        { cat "$work/install.log"; die "apt could not upgrade the packages"; }
+    dkms_said "$work/install.log" upgrade
+    same "dkms status after the upgrade" "$(in_root dkms status)" "qvx/$version, $kernel_release, x86_64: installed"
+    # Of the old version no source, no DKMS record and no module is left:
+    # the modules in the kernel's tree are those DKMS built today.
+    same "what is left of $lower" "$(cd "$root" && ls -d "usr/src/qvx-$lower" "var/lib/dkms/qvx/$lower" 2>/dev/null)" ""
+    built=/var/lib/dkms/qvx/$version/$kernel_release/x86_64/module
+    found=$(cd "$root" && find usr/lib/modules -name 'turnpair.ko*' -o -name 'qvx_device.ko*' | LC_ALL=C sort)
+    same "the modules in /lib/modules" "$(echo "$found" | sed 's,.*/,,' | tr '\n' ' ')" \
+        "$(cd "$root$built" && ls | LC_ALL=C sort | tr '\n' ' ')"
+    for f in $found; do
+        cmp -s "$root/$f" "$root$built/${f##*/}" || fail "/$f is not the module DKMS built at $version"
+    done
+    check_group "after the upgrade"
+else
+    step "2. the rule unpacked after the group is there; apt install of the packages and the $kernel_release headers; a kernel's headers later"
+    # udev resolves the rule's group when it reads the rule, which may be at
+    # any time once it is unpacked.
+    in_root dpkg --unpack "$(inside "$root"/tmp/debs/qvx-dkms_"$version"_*.deb)" >"$work/unpack.log" 2>&1 ||
+        { cat "$work/unpack.log"; die "dpkg could not unpack qvx-dkms"; }
+    [ -f "$root$rule" ] || fail "no udev rule once qvx-dkms is unpacked"
+    check_group "once the rule is unpacked"
+    said=$(grep -i 'group' "$work/unpack.log" || true)
+    if [ "$run" = group ]; then
+        same "what the install says of the group made by hand" "$said" \
+            "qvx-dkms: using the existing group qvx (gid 1000), which is not a system group"
+    else
+        same "what the install says of the group" "$said" ""
+    fi
+    mapfile -t debs_inside < <(inside "${debs[@]}" "${headers[@]}")
+    apt_in_root install --no-install-recommends "${debs_inside[@]}" >"$work/install.log" 2>&1 ||
+        { cat "$work/install.log"; die "apt could not install the packages"; }
+    dkms_said "$work/install.log" install
+    same "dkms status" "$(in_root dkms status)" "qvx/$version, $kernel_release, x86_64: installed"
+
+    # A kernel's headers arriving after the package: the headers' own hook has
+    # DKMS build both modules for it.
+    in_root dkms remove "qvx/$version" --all >/dev/null
+    in_root dkms add "qvx/$version" >/dev/null
+    same "dkms status, no headers yet" "$(in_root dkms status)" "qvx/$version: added"
+    in_root /etc/kernel/header_postinst.d/dkms "$kernel_release" >"$work/hook.log" 2>&1 ||
+        { cat "$work/hook.log"; fail "the headers' DKMS hook"; }
+    dkms_said "$work/hook.log" "the headers' hook"
+    same "dkms status after the headers' hook" "$(in_root dkms status)" "qvx/$version, $kernel_release, x86_64: installed"
+fi
+echo "built by $(sed 's/ (.*//' "$kernel/compiler"), with $(in_root dkms --version)"
 
 step "3. the installed programs, the list built from the installed files, DKMS's modules"
-mkdir "$root/tmp/t"
-cp -r "$top/tests/install/consumers.sh" "$top/tests/install/consumer" "$top/demo/list_road.c" \
-    "$top/tests/list_ops/list_road.expected" "$root/tmp/t/"
-for how in pkg-config cmake; do
-    in_root bash /tmp/t/consumers.sh $how /usr /tmp/t/list_road.c /tmp/t/list_road.expected /tmp/t/$how ||
-        fail "the list built with $how from the packages"
-done
-in_root bash /tmp/t/consumers.sh programs /usr - - /tmp/t/programs || fail "the installed selfbuild"
+# The upgrade leaves the files a fresh install puts in place, whose builds
+# the other runs check.
+if [ "$run" != upgrade ]; then
+    mkdir "$root/tmp/t"
+    cp -r "$top/tests/install/consumers.sh" "$top/tests/install/consumer" "$top/demo/list_road.c" \
+        "$top/tests/list_ops/list_road.expected" "$root/tmp/t/"
+    for how in pkg-config cmake; do
+        in_root bash /tmp/t/consumers.sh $how /usr /tmp/t/list_road.c /tmp/t/list_road.expected /tmp/t/$how ||
+            fail "the list built with $how from the packages"
+    done
+    in_root bash /tmp/t/consumers.sh programs /usr - - /tmp/t/programs || fail "the installed selfbuild"
+fi
 same "pkg-config's version" "$(in_root pkg-config --modversion listcore)" "$version"
 # Built with Debian's flags, they still need libc alone.
 for f in usr/bin/devpoke usr/bin/fifodrain usr/bin/selfbuild usr/lib/x86_64-linux-gnu/liblistcore.so; do
@@ -122,40 +255,73 @@ same "fifodrain with a writer" "$(in_root sh -c 'mkdir /tmp/f && cd /tmp/f || ex
 printf '#!/bin/sh\nexec bash "%s" run "%s" /usr/bin/devpoke\n' "$buildroot" "$root" >"$work/devpoke"
 chmod +x "$work/devpoke"
 bash "$top/tests/device_client/devpoke_test.sh" absent "$work/devpoke" || fail "devpoke without a device"
-modules=/lib/modules/$release/updates/dkms
+modules=/lib/modules/$kernel_release/updates/dkms
 for module in turnpair qvx_device; do
-    same "modprobe $module" "$(in_root modprobe -S "$release" --show-depends $module)" "insmod $modules/$module.ko "
+    # Where the kernel's own are compressed, DKMS compresses them alike.
+    file=$(cd "$root$modules" && ls "$module".ko* 2>/dev/null || true)
+    same "modprobe $module" "$(in_root modprobe -S "$kernel_release" --show-depends $module)" "insmod $modules/${file:-$module.ko} "
+    case $file in
+    *.ko) cp "$root$modules/$file" "$work/$module.ko" ;;
+    *.ko.xz) xz -dc "$root$modules/$file" >"$work/$module.ko" ;;
+    *.ko.zst) zstd -qdc "$root$modules/$file" >"$work/$module.ko" ;;
+    *) fail "no $module module in $modules" ;;
+    esac
 done
 same "modules loaded at boot" "$(in_root sh -c 'grep -rlsE "turnpair|qvx_device" /etc/modules* /usr/lib/modules-load.d')" ""
-# Who may open the device: the udev rule, and the system group it names.
-rule=/usr/lib/udev/rules.d/60-qvx-dkms.rules
+# Who may open the device: the udev rule, and the group it names.
 same "the udev rule" "$(grep -v '^#' "$root$rule")" 'KERNEL=="qvx_device", SUBSYSTEM=="misc", GROUP="qvx", MODE="0660"'
-gid=$(in_root getent group qvx | cut -d: -f3 || true)
-[ -n "$gid" ] && [ "$gid" -ge 100 ] && [ "$gid" -lt 1000 ] || fail "no system group qvx (gid 100 to 999): '$gid'"
+same "the group qvx" "$(in_root getent group qvx | cut -d: -f3)" "$gid"
 
-step "4. DKMS's modules in Linux $release under qemu"
-bash "$top/tests/kernel_modules/turnpair_test.sh" "$kernel" 2 "$root$modules/turnpair.ko" ||
-    fail "turnpair as DKMS built it"
-bash "$top/tests/device_client/devpoke_test.sh" vm "$kernel" 1 "$root/usr/bin/devpoke" "$root$modules/qvx_device.ko" ||
-    fail "devpoke with qvx_device as DKMS built it"
+if [ "$run" = boot ]; then
+    step "4. the root booted under qemu as a real system: its Linux $kernel_release, systemd, udev"
+    # A disk made from the root without privilege, its files root's as the
+    # root sees them.
+    truncate -s $(($(du -sm "$root" | cut -f1) + 512))M "$work/disk.img"
+    as_root_of_root mke2fs -q -t ext4 -d "$root" "$work/disk.img" || die "mke2fs could not make the disk"
+    status=0
+    timeout "${VM_TIMEOUT:-400}" qemu-system-x86_64 -accel tcg -m 1024 -smp 2 \
+        -kernel "$root/boot/vmlinuz-$kernel_release" -initrd "$root/boot/initrd.img-$kernel_release" \
+        -append "root=/dev/vda rw console=ttyS0 quiet" -drive file="$work/disk.img",format=raw,if=virtio \
+        -display none -serial file:"$work/console.raw" -no-reboot </dev/null || status=$?
+    tr -d '\r' <"$work/console.raw" >"$work/console"
+    rm "$work/disk.img"
+    grep -q '^@@ scenario end' "$work/console" ||
+        die_with_log "$work/console" "the checks did not run to their end in the booted system (qemu status $status)"
+    same "the booted kernel" "$(sed -n 's/^@@ kernel //p' "$work/console")" "$kernel_release"
+    same "dkms status in the booted system" "$(sed -n 's/^@@ dkms //p' "$work/console")" \
+        "qvx/$version, $kernel_release, x86_64: installed"
+    bash "$top/tests/kernel_modules/turnpair_test.sh" check "$work/console" 5 || fail "turnpair in the booted system"
+    echo "turnpair's first cycle in the journal (journalctl -k), its first and last lines:"
+    sed -n '/^@@ begin cycle1$/,/^@@ end cycle1$/p' "$work/console" | sed '1d;$d' | sed -n '1,4p;$p' | sed 's/^/    /'
+    bash "$top/tests/device_client/devpoke_test.sh" vm-check "$work/console" booted || fail "devpoke in the booted system"
+    { [ $status -eq 0 ] && grep -q 'reboot: Power down' "$work/console"; } ||
+        fail "the booted system did not power off by itself (qemu status $status)"
+    echo "the booted system's checks ended $(sed -n 's/^@@ scenario end at //p' "$work/console") after boot"
+else
+    step "4. DKMS's modules in Linux $kernel_release under qemu"
+    bash "$top/tests/kernel_modules/turnpair_test.sh" "$kernel" 2 "$work/turnpair.ko" || fail "turnpair as DKMS built it"
+    bash "$top/tests/device_client/devpoke_test.sh" vm "$kernel" 1 "$root/usr/bin/devpoke" "$work/qvx_device.ko" ||
+        fail "devpoke with qvx_device as DKMS built it"
+fi
 
 step "5. apt purge"
 apt_in_root purge liblistcore liblistcore-dev qvx-tools qvx-dkms >"$work/purge.log" 2>&1 ||
     { cat "$work/purge.log"; die "apt could not purge the packages"; }
-echo "DKMS on purge:"
-sed -n '/^Module qvx-/,/^Deleting module/p' "$work/purge.log" | grep -vE '^$|^ ' | sed 's/^/    /'
+dkms_said "$work/purge.log" purge
 [ ! -e "$root$rule" ] || fail "the udev rule is left after the purge"
 same "the group qvx after the purge (kept, as system groups are)" "$(in_root getent group qvx | cut -d: -f3)" "$gid"
 # Left over may be only the headers' files, the kernel's module index
 # that depmod rebuilt when DKMS took the modules away (which a system with
-# that kernel has anyway), and what adding the group qvx, which stays, left:
-# the group file's backup and adduser's lock. Packages name /lib, /bin and
-# /sbin for their merged /usr places.
+# that kernel has anyway), the key DKMS made at its first build to sign the
+# modules it builds (any DKMS module's), and what adding the group qvx, which
+# stays, left: the group file's backup and adduser's lock. Packages name /lib,
+# /bin and /sbin for their merged /usr places.
 mapfile -t header_packages < <(for deb in "${headers[@]}"; do dpkg-deb -f "$deb" Package; done)
 in_root dpkg-query -L "${header_packages[@]}" |
     sed -E 's,^/(lib|bin|sbin)/,/usr/\1/,' | LC_ALL=C sort >"$work/headers"
 left=$(LC_ALL=C comm -13 "$work/before" <(snapshot) | LC_ALL=C comm -23 - "$work/headers" |
-    grep -vE "^/usr/lib/modules/$release/modules\.[a-z.]+$|^/etc/gshadow-$|^/run/adduser$" || true)
+    grep -vE "^/usr/lib/modules/$kernel_release/modules\.[a-z.]+$|^/var/lib/dkms/mok\.(key|pub)$|^/etc/gshadow-$|^/run/adduser$" ||
+    true)
 [ -z "$left" ] || fail "left behind after the purge:$(echo; echo "$left" | head -n 20)"
 
-finish "the packages, as installed, used and purged: all checks passed ($SECONDS s)"
+finish "the packages on $release ($run), as installed, used and purged: all checks passed ($SECONDS s)"
