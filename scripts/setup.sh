@@ -17,6 +17,7 @@ packages=(
     qemu-system-arm file                               # arm64: kernel tests in a VM; telling binaries' machines
     mmdebstrap uidmap                                  # build roots for other kernels' compilers
     mount proot                                        # entering them (proot: where mounting is refused)
+    e2fsprogs                                          # the booted Debian 13's disk, made without privilege
     gcc-12-multilib g++-12-multilib                    # a static 32-bit devpoke for the VM (not the
                                                        # unversioned gcc-multilib: it conflicts with cross compilers)
     build-essential dpkg-dev debhelper dh-dkms lintian # Debian packages (scripts/package.sh)

@@ -65,6 +65,8 @@ case $run in group | upgrade | boot) ;; *) die "unknown run '$run'" ;; esac
 extra=()
 [ "$release" != trixie ] || extra=(linux-image-amd64 systemd-sysv udev initramfs-tools)
 [ "$run" != boot ] || [ ${#extra[@]} -gt 0 ] || die "only Debian 13's root boots"
+[ "$run" != boot ] || command -v mke2fs >/dev/null ||
+    die "mke2fs is missing: run scripts/setup.sh (Debian package e2fsprogs)"
 
 why=$(bash "$buildroot" check)
 [ -z "$why" ] || { echo "SKIP: no Debian root can be made or entered here: $why"; exit 77; }
