@@ -34,7 +34,7 @@ out=$(cd "$out" && pwd)
 src=$out/source
 rm -rf "$src" "$out"/*.deb "$out"/*.ddeb "$out"/*.buildinfo "$out"/*.changes
 mkdir "$src"
-(cd "$top" && tar -c --exclude=./build --exclude=./.git --exclude="./${out#"$top"/}" .) | tar -x -C "$src"
+copy_source "$top" "$src" "$out"
 (cd "$src" && DEB_BUILD_OPTIONS="parallel=${JOBS:-2} noautodbgsym ${DEB_BUILD_OPTIONS:-}" \
     dpkg-buildpackage "${cross[@]}" -b -us -uc) >"$out/build.log" 2>&1 ||
     LOG_TAIL=40 die_with_log "$out/build.log" "the package build failed"

@@ -18,6 +18,12 @@
 #                            stamps <folder> finished (for <key>), the stamp
 #                            as new as the call (build rules depend on it)
 #   cache_unstamp <folder>   takes the stamp away, before <folder> is remade
+#   copy_source <top> <dest> [<outside>]
+#                            the source tree at <top> into <dest>, without
+#                            git's folder, build folders (build/, and any
+#                            other holding a CMakeCache.txt) and <outside>
+#                            (a folder that holds <dest>; <dest> itself unless
+#                            said)
 #   progress [-l <log>] [-s <pattern>] [-n <seconds>] <what>
 #                            the filter that speaks after a silence (below)
 
@@ -53,6 +59,14 @@ cache_stamp() {
 
 cache_unstamp() {
     rm -f "$1/.complete"
+}
+
+copy_source() {
+    local top dest outside
+    top=$(cd "$1" && pwd) dest=$(mkdir -p "$2" && cd "$2" && pwd)
+    outside=$(cd "${3:-$dest}" && pwd)
+    (cd "$top" && tar -c --exclude=./.git --exclude=./build --exclude-tag-all=CMakeCache.txt \
+        --exclude="./${outside#"$top"/}" .) | tar -x -C "$dest"
 }
 
 # A long step never leaves anyone without a word for more than about 15 s:

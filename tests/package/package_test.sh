@@ -32,7 +32,7 @@ if [ "${1:-}" = build ]; then
     mkdir -p "$out/tree"
     # The version one step lower: 1.2.3 gives 1.2.2, 1.2.0 gives 1.1.0, 1.0.0 gives 0.99.0.
     lower=$(echo "$version" | awk -F. -v OFS=. '{ if ($3 > 0) $3--; else if ($2 > 0) $2--; else { $1--; $2 = 99 } print }')
-    (cd "$top" && tar -c --exclude=./build --exclude=./.git .) | tar -x -C "$out/tree"
+    copy_source "$top" "$out/tree"
     sed -i "s/^\(project([^ ]* VERSION \)$version /\1$lower /" "$out/tree/CMakeLists.txt"
     sed -i "1s/($version)/($lower)/" "$out/tree/debian/changelog"
     # Both builds at once, and lintian as soon as today's are there: each is
