@@ -3,8 +3,8 @@
 # fifodrain: shell writers feeding ./fifofile in a scratch folder, once with a
 # FIFO the program creates, once with one it finds.
 set -eu
-echo "== fifodrain: writers feeding ./fifofile (build/fifo_server/fifodrain)"
-bin=$PWD/build/fifo_server/fifodrain
+echo "== fifodrain: writers feeding ./fifofile ($BUILD/fifo_server/fifodrain)"
+bin=$PWD/$BUILD/fifo_server/fifodrain
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cd "$scratch"

@@ -3,8 +3,8 @@
 # selfbuild: prints its line, then becomes gcc building zarnik from its own
 # source, in a scratch folder holding that source.
 set -eu
-echo "== selfbuild: its line, then gcc building zarnik (build/system_calls/selfbuild)"
-bin=$PWD/build/system_calls/selfbuild
+echo "== selfbuild: its line, then gcc building zarnik ($BUILD/system_calls/selfbuild)"
+bin=$PWD/$BUILD/system_calls/selfbuild
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cp system_calls/selfbuild.cpp "$scratch"

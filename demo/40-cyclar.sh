@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # cyclar: rotations in place, from a C program linked with cyclar.o.
-echo "== cyclar: left rotation in place (build/exercises/cyclar.o in build/demo/cyclar_demo)"
-build/demo/cyclar_demo
+echo "== cyclar: left rotation in place ($BUILD/exercises/cyclar.o in $BUILD/demo/cyclar_demo)"
+"$BUILD/demo/cyclar_demo"

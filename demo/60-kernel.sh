@@ -32,13 +32,13 @@ sed 's/^/    /' out
 echo "# what the driver logged:"
 dmesg -c | sed 's/^/    /'
 SCENARIO
-cache=$(sed -n 's/^KERNEL_CACHE:PATH=//p' build/CMakeCache.txt)
+cache=$(sed -n 's/^KERNEL_CACHE:PATH=//p' "$BUILD/CMakeCache.txt")
 tests/kernel_modules/vm.sh "$cache/5.10" 2 "$work/scenario.sh" "$work/console" \
-    build/kernel_modules/5.10/turnpair.ko build/kernel_modules/5.10/qvx_device.ko \
-    build/device_client/devpoke
+    "$BUILD/kernel_modules/5.10/turnpair.ko" "$BUILD/kernel_modules/5.10/qvx_device.ko" \
+    "$BUILD/device_client/devpoke"
 sed -n '/^@@ scenario begin$/,/^@@ scenario end/p' "$work/console" | sed '1d;$d'
 echo "# both modules are built, each by its kernel's own compiler, for:"
-for ko in build/kernel_modules/*/turnpair.ko; do
+for ko in "$BUILD"/kernel_modules/*/turnpair.ko; do
     series=$(basename "$(dirname "$ko")")
     [ -f "$cache/$series/release" ] || continue
     printf '    %-11s %s, %s\n' "$series" "$(cat "$cache/$series/release")" "$(cut -d' ' -f1,4 "$cache/$series/compiler")"

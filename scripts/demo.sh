@@ -1,24 +1,26 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds what the demonstration shows (no debug kernel) and shows every
-# component at work, one heading each.
+# Builds what the demonstration shows (no debug kernel, no test) into a
+# folder of its own, build/demonstration (preset "demo"), so that the build
+# folder of the tests keeps what its preset says, and shows every component
+# at work, one heading each. The parts in demo/ find the build in BUILD.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 . shell/common.sh
 scripts/setup.sh
 
-echo "building the components into build/ (the first time also fetches Debian's kernels: about 2 minutes)"
+export BUILD=build/demonstration
+echo "building the components into $BUILD/ (the first time also fetches Debian's kernels: about 2 minutes)"
 start=$SECONDS
-mkdir -p build
-: >build/build.log
-# No debug kernel: the demonstration shows none.
-cmake --preset default -DDEBUG_KERNELS=OFF >build/configure.log 2>&1 || die_with_log build/configure.log "configuring failed"
+mkdir -p "$BUILD"
+: >"$BUILD/build.log"
+cmake --preset demo >"$BUILD/configure.log" 2>&1 || die_with_log "$BUILD/configure.log" "configuring failed"
 # On the screen the kernels' lines as they come and otherwise a status line;
-# the build's output in build/build.log.
-cmake --build --preset default | progress -l build/build.log -s '^kernel ' building ||
-    die_with_log build/build.log "the build failed"
-echo "built in $((SECONDS - start)) s (the build's output: build/build.log)"
+# the build's output in its build.log.
+cmake --build --preset demo | progress -l "$BUILD/build.log" -s '^kernel ' building ||
+    die_with_log "$BUILD/build.log" "the build failed"
+echo "built in $((SECONDS - start)) s (the build's output: $BUILD/build.log)"
 echo
 
 # A part that cannot run here (status 77: the kernel part where no build
