@@ -26,10 +26,12 @@ esac
 
 scripts/setup.sh
 
-results=(build/test-results.xml build/asan/test-results.xml build/arm64/test-results.xml)
-rm -f "${results[@]}"
+# The suite's results, the sanitizers' and each cross build's (build/cross/<arch>).
+results() { printf '%s\n' build/test-results.xml build/asan/test-results.xml build/cross/*/test-results.xml; }
+results | xargs rm -f
 status=0
 cmake --workflow --preset default 2>&1 | progress test || status=$?
+mapfile -t results < <(results)
 
 # Each test CTest did not run, with its output from the line that says why
 # ("SKIP: ...") to GoogleTest's closing summary.
