@@ -13,8 +13,9 @@
 
 namespace {
 
-// The eight decimal digits of u < 100,000,000, most significant first, one
-// per byte of a little-endian word (digit values, not yet characters): the
+// The eight decimal digits of u < 100,000,000, one per byte of a word, the
+// most significant in its lowest-order byte (digit values, not yet
+// characters; store_low_first() lays them out in reading order): the
 // four-digit halves, their two-digit quarters and those quarters' digits are
 // split in parallel, each division by a constant done as a multiplication
 // and a shift that are exact over the range.
@@ -30,6 +31,14 @@ inline uint32_t magnitude(int32_t v) {
     return v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
 }
 
+// Stores the word's bytes lowest-order first, whatever the machine's byte
+// order: big-endian machines (s390x) swap them.
+inline void store_low_first(char *out, uint64_t word) {
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)
+        word = __builtin_bswap64(word);
+    std::memcpy(out, &word, sizeof word);
+}
+
 // Writes the sign of v, if any; returns where the digits go.
 inline char *put_sign(char *out, int32_t v) {
     *out = '-';
@@ -42,8 +51,7 @@ inline char *put_sign(char *out, int32_t v) {
 inline char *put_digits(char *out, uint64_t digits) {
     // Leading zeros are the low zero bytes; the last digit always counts.
     int zeros = __builtin_ctzll(digits | uint64_t{1} << 56) / 8;
-    digits = (digits | 0x3030303030303030u) >> (8 * zeros);
-    std::memcpy(out, &digits, sizeof digits);
+    store_low_first(out, (digits | 0x3030303030303030u) >> (8 * zeros));
     out += 8 - zeros;
     out[0] = ' ';
     out[1] = ' ';
@@ -57,7 +65,6 @@ constexpr size_t kMaxValueBytes = 13;
 // the end of that text. No byte past kMaxValueBytes from `out` is touched,
 // though a short value's conversion leaves scratch past the end it returns.
 inline char *put_value(char *out, int32_t v) {
-    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "digits laid out little-endian");
     uint32_t u = magnitude(v);
     out = put_sign(out, v);
     if (u >= 100000000) {
@@ -66,8 +73,7 @@ inline char *put_value(char *out, int32_t v) {
         if (high >= 10)
             *out++ = static_cast<char>('0' + high / 10);
         *out++ = static_cast<char>('0' + high % 10);
-        uint64_t digits = eight_digits(u) | 0x3030303030303030u;
-        std::memcpy(out, &digits, sizeof digits);
+        store_low_first(out, eight_digits(u) | 0x3030303030303030u);
         out[8] = ' ';
         out[9] = ' ';
         return out + 10;
