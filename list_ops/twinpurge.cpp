@@ -10,8 +10,9 @@
 // 2. Otherwise the rest of the list is spread over kChains chains by a hash
 //    of the value, so that equal values share a chain and a chain holds a
 //    small share of the values; nodes holding a value of the first block are
-//    freed on the way. The chains are threaded through the nodes' padding,
-//    so the list itself keeps its order.
+//    freed on the way. The chains are threaded through bytes of the nodes
+//    that hold nothing else (their padding, or on 32-bit machines the end of
+//    malloc's block), so the list itself keeps its order.
 // 3. The chains are searched for repeats, a group of them at a time with the
 //    same set, and repeats are marked in a spare bit of their `next`. A group
 //    with more values than the set holds takes several passes, as the whole
@@ -20,7 +21,8 @@
 //    in the same order, as with the plain quadratic walk.
 //
 // A node that the chains cannot refer to (far from the others, or not on
-// malloc's 16-byte boundary) stops step 2, and the operation goes on with one
+// malloc's 16-byte boundary; on 32-bit machines, one without room after it)
+// stops step 2, and the operation goes on with one
 // pass per block of kBlock distinct values.
 #include "chains.h"
 #include "list_internal.h"
@@ -29,6 +31,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <malloc.h>
 
 namespace {
 
@@ -94,17 +97,22 @@ class ValueSet {
 };
 
 // While the rest of the list is spread over chains, each node keeps the
-// link to the next node of its chain in the four bytes of padding between
-// its `data` and its `next`, as a 32-bit reference: the distance from the
-// first node spread in 16-byte steps, offset by 2^31 so that 0 means none.
-// `next` keeps the list's order; its bit 0 (always 0 in a pointer to a node)
-// marks a repeat.
-static_assert(sizeof(int32_t) == 4 && offsetof(node, next) == 8, "node with 4 bytes of padding");
+// link to the next node of its chain in four bytes of its own that hold
+// nothing else, as a 32-bit reference (0: none). `next` keeps the list's
+// order; its bit 0 (always 0 in a pointer to a node) marks a repeat.
 constexpr uintptr_t kRepeat = 1;
 
-class Refs {
+#if UINTPTR_MAX > 0xFFFFFFFFu
+// A 64-bit node has four bytes of padding between its `data` and its `next`;
+// the reference is the distance from the first node spread in 16-byte
+// steps, offset by 2^31 so that 0 means none.
+static_assert(sizeof(int32_t) == 4 && offsetof(node, next) == 8, "node with 4 bytes of padding");
+
+constexpr size_t kLinkAt = 4;
+
+class Places {
   public:
-    explicit Refs(const node *base) : base_(reinterpret_cast<uintptr_t>(base)) {}
+    explicit Places(const node *base) : base_(reinterpret_cast<uintptr_t>(base)) {}
 
     // Whether n can be referred to: 16-byte aligned and within 32 GiB of
     // the base.
@@ -125,20 +133,49 @@ class Refs {
         return reinterpret_cast<node *>(base_ +
                                         static_cast<uintptr_t>((int64_t{ref} - kOffset) * 16));
     }
-    node *chain_next(const node *n) const { return at(link(n)); }
-
-    static uint32_t link(const node *n) {
-        uint32_t ref;
-        std::memcpy(&ref, reinterpret_cast<const unsigned char *>(n) + 4, sizeof ref);
-        return ref;
-    }
-    static void set_link(node *n, uint32_t ref) {
-        std::memcpy(reinterpret_cast<unsigned char *>(n) + 4, &ref, sizeof ref);
-    }
 
   private:
     static constexpr int64_t kOffset = int64_t{1} << 31;
     uintptr_t base_;
+};
+#else
+// A 32-bit node (armel, armhf, i386) has no padding, but malloc's smallest
+// block leaves four bytes after it (a usable size of 12 bytes for 8): the
+// link lives there, as the node's address itself. A node with less room
+// (another allocator's, say) cannot be referred to.
+static_assert(sizeof(node) == 8, "32-bit node without padding");
+
+constexpr size_t kLinkAt = sizeof(node);
+
+class Places {
+  public:
+    explicit Places(const node *) {}
+
+    bool fits(const node *n) const {
+        return malloc_usable_size(const_cast<node *>(n)) >= sizeof(node) + sizeof(uint32_t);
+    }
+    uint32_t ref(const node *n) const {
+        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(n));
+    }
+    node *at(uint32_t ref) const { return reinterpret_cast<node *>(uintptr_t{ref}); }
+};
+#endif
+
+// The places of the nodes spread, and the links between them.
+class Refs : public Places {
+  public:
+    using Places::Places;
+
+    node *chain_next(const node *n) const { return at(link(n)); }
+
+    static uint32_t link(const node *n) {
+        uint32_t ref;
+        std::memcpy(&ref, reinterpret_cast<const unsigned char *>(n) + kLinkAt, sizeof ref);
+        return ref;
+    }
+    static void set_link(node *n, uint32_t ref) {
+        std::memcpy(reinterpret_cast<unsigned char *>(n) + kLinkAt, &ref, sizeof ref);
+    }
 };
 
 // Unlinks `at`, the node after `prev`, frees it and returns the node that
