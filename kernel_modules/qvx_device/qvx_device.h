@@ -27,7 +27,18 @@
 /* Fetches a value from the driver. */
 #define READ_VALUE_CMD _IOR('a', 'b', __u64)
 
-static_assert(WRITE_VALUE_CMD == 0x40086161, "WRITE_VALUE_CMD must be 0x40086161");
-static_assert(READ_VALUE_CMD == 0x80086162, "READ_VALUE_CMD must be 0x80086162");
+/*
+ * The numbers differ between architectures: where each field lies and how
+ * a direction is encoded is the architecture's (x86 and Arm give 0x40086161
+ * and 0x80086162; powerpc, mips and sparc other numbers). What holds
+ * everywhere is what they say: type 'a', numbers 'a' and 'b', 8 bytes, and
+ * the direction of each as the architecture's own macros encode it.
+ */
+static_assert(_IOC_TYPE(WRITE_VALUE_CMD) == 'a' && _IOC_NR(WRITE_VALUE_CMD) == 'a' &&
+		      _IOC_SIZE(WRITE_VALUE_CMD) == 8 && _IOC_DIR(WRITE_VALUE_CMD) == _IOC_WRITE,
+	      "WRITE_VALUE_CMD: 'a', 'a', 8 bytes, written to the driver");
+static_assert(_IOC_TYPE(READ_VALUE_CMD) == 'a' && _IOC_NR(READ_VALUE_CMD) == 'b' &&
+		      _IOC_SIZE(READ_VALUE_CMD) == 8 && _IOC_DIR(READ_VALUE_CMD) == _IOC_READ,
+	      "READ_VALUE_CMD: 'a', 'b', 8 bytes, read from the driver");
 
 #endif /* QVX_DEVICE_H */
