@@ -14,22 +14,37 @@
 #include <string>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <emmintrin.h>
-#endif
-
 namespace bench {
 
 using Action = std::function<void()>;
 
+// How a run's caches are emptied before it. Where user space has an
+// instruction that writes a line back and drops it from every level (x86's
+// clflush, arm64's dc civac, powerpc's dcbf), the process's own lines are
+// flushed; elsewhere (32-bit Arm, riscv64, s390x) a buffer larger than the
+// caches is swept through them.
+#if defined(__x86_64__) || defined(__i386__)
+constexpr const char *kEviction = "clflush of the process's lines";
+#elif defined(__aarch64__)
+constexpr const char *kEviction = "dc civac of the process's lines";
+#elif defined(__powerpc64__)
+constexpr const char *kEviction = "dcbf of the process's lines";
+#else
+constexpr const char *kEviction = "a sweep of a buffer twice the largest cache";
+#define BENCH_SWEEPS 1
+#endif
+
+#if !defined(BENCH_SWEEPS)
 // The smallest data cache line, which a flush steps by: x86's is 64 bytes;
 // arm64's is in CTR_EL0 (DminLine, log2 of its words), which Linux lets user
-// space read.
+// space read; POWER's is 128 bytes.
 inline unsigned long cache_line() {
 #if defined(__aarch64__)
     unsigned long ctr;
     asm volatile("mrs %0, ctr_el0" : "=r"(ctr));
     return 4ul << ((ctr >> 16) & 0xf);
+#elif defined(__powerpc64__)
+    return 128;
 #else
     return 64;
 #endif
@@ -38,22 +53,25 @@ inline unsigned long cache_line() {
 // Writes the line holding `at` back and drops it from every cache level.
 inline void flush_line(unsigned long at) {
 #if defined(__x86_64__) || defined(__i386__)
-    _mm_clflush(reinterpret_cast<const void *>(at));
+    // By hand: Debian's i386 baseline has no SSE2, whose header has it.
+    asm volatile("clflush %0" : : "m"(*reinterpret_cast<const char *>(at)) : "memory");
 #elif defined(__aarch64__)
     // Clean and invalidate by address to the point of coherency; Linux allows
     // it from user space (SCTLR_EL1.UCI).
     asm volatile("dc civac, %0" : : "r"(at) : "memory");
-#else
-#error "no way to flush a cache line on this architecture"
+#elif defined(__powerpc64__)
+    asm volatile("dcbf 0, %0" : : "r"(at) : "memory");
 #endif
 }
 
 // Waits until every flush issued has completed.
 inline void flushes_done() {
 #if defined(__x86_64__) || defined(__i386__)
-    _mm_mfence();
+    asm volatile("mfence" : : : "memory");
 #elif defined(__aarch64__)
     asm volatile("dsb sy" : : : "memory");
+#elif defined(__powerpc64__)
+    asm volatile("sync" : : : "memory");
 #endif
 }
 
@@ -80,6 +98,36 @@ inline void evict_caches() {
     std::fclose(maps);
     flushes_done();
 }
+#else
+// The largest cache of processor 0 as Linux describes it, in bytes (32 MiB
+// when it says nothing).
+inline size_t largest_cache() {
+    size_t largest = 0;
+    for (int index = 0; index < 8; ++index) {
+        char path[64];
+        std::snprintf(path, sizeof path, "/sys/devices/system/cpu/cpu0/cache/index%d/size", index);
+        FILE *f = std::fopen(path, "r");
+        if (f == nullptr)
+            break;
+        size_t size = 0;
+        char unit = 'K';
+        if (std::fscanf(f, "%zu%c", &size, &unit) >= 1)
+            largest = std::max(largest, size << (unit == 'M' ? 20 : unit == 'K' ? 10 : 0));
+        std::fclose(f);
+    }
+    return largest != 0 ? largest : size_t{32} << 20;
+}
+
+// Reads and writes every 32nd byte of a buffer twice the largest cache, its
+// pages made real once (untouched, they would all be the one zero page):
+// whatever a run left in the caches is pushed out by it.
+inline void evict_caches() {
+    static std::vector<unsigned char> sweep(2 * largest_cache(), 1);
+    volatile unsigned char *p = sweep.data();
+    for (size_t at = 0; at < sweep.size(); at += 32)
+        p[at] = static_cast<unsigned char>(p[at] + 1);
+}
+#endif
 
 // The thread's own processor time (user and system), in milliseconds: on a
 // machine shared with other work, time spent waiting for a processor would
@@ -149,6 +197,7 @@ inline std::vector<double> race_all(int runs, const std::vector<Side> &sides) {
 class Report {
   public:
     explicit Report(FILE *out, bool header = true) : out_(out) {
+        std::fprintf(out_, "caches emptied before each run by %s\n", kEviction);
         if (header)
             std::fprintf(out_, "%-52s %12s %12s %8s %9s\n", "operation", "project", "reference",
                          "ratio", "target");
