@@ -21,7 +21,8 @@
 //    in the same order, as with the plain quadratic walk.
 //
 // A node that the chains cannot refer to (far from the others, or not on
-// malloc's 16-byte boundary; on 32-bit machines, one without room after it)
+// malloc's 16-byte boundary; on 32-bit machines, one not in a block of
+// malloc's own size)
 // stops step 2, and the operation goes on with one
 // pass per block of kBlock distinct values.
 #include "chains.h"
@@ -31,7 +32,8 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
-#include <malloc.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -139,25 +141,76 @@ class Places {
     uintptr_t base_;
 };
 #else
-// A 32-bit node (armel, armhf, i386) has no padding, but malloc's smallest
-// block leaves four bytes after it (a usable size of 12 bytes for 8): the
-// link lives there, as the node's address itself. A node with less room
-// (another allocator's, say) cannot be referred to.
+// A 32-bit node (armel, armhf, i386) has no padding, but glibc's malloc
+// gives an 8-byte request a 16-byte block whose size word lies just before
+// the node and whose last four bytes, usable by the block's owner, follow
+// it: the link lives there, as the node's address itself. Only a node in
+// malloc's heap whose size word says so is referred to; one of the
+// caller's own (static, mapped, carved out of an array: its predecessor
+// holds a pointer there) is not.
 static_assert(sizeof(node) == 8, "32-bit node without padding");
 
 constexpr size_t kLinkAt = sizeof(node);
 
+// The span of malloc's heap (the [heap] line of /proc/self/maps), read with
+// the stack alone; empty when it cannot be read.
+struct Span {
+    uintptr_t lo = 0, hi = 0;
+};
+
+__attribute__((noinline)) Span heap_span() {
+    static constexpr char kTag[] = "[heap]";
+    Span span;
+    int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return span;
+    char buf[512];
+    uintptr_t bounds[2] = {0, 0};
+    size_t field = 0, matched = 0; // the addresses' fields, then the tag's bytes matched
+    for (ssize_t got; (got = read(fd, buf, sizeof buf)) > 0;) {
+        for (ssize_t i = 0; i < got; ++i) {
+            char c = buf[i];
+            if (c == '\n') {
+                if (matched == sizeof kTag - 1)
+                    span = {bounds[0], bounds[1]};
+                bounds[0] = bounds[1] = 0;
+                field = matched = 0;
+            } else if (field < 2) {
+                if (c == '-' || c == ' ')
+                    ++field;
+                else
+                    bounds[field] =
+                        bounds[field] * 16 +
+                        static_cast<uintptr_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+            } else {
+                matched = c == kTag[matched] ? matched + 1 : c == kTag[0];
+            }
+        }
+    }
+    close(fd);
+    return span;
+}
+
 class Places {
   public:
-    explicit Places(const node *) {}
+    explicit Places(const node *) : heap_(heap_span()) {}
 
     bool fits(const node *n) const {
-        return malloc_usable_size(const_cast<node *>(n)) >= sizeof(node) + sizeof(uint32_t);
+        uintptr_t at = reinterpret_cast<uintptr_t>(n);
+        // The size word before it and the link after it within the heap.
+        if ((at & 3) != 0 || at < heap_.lo + 4 || heap_.hi < 12 || at > heap_.hi - 12)
+            return false;
+        uint32_t size;
+        std::memcpy(&size, reinterpret_cast<const unsigned char *>(n) - 4, sizeof size);
+        return (size & ~7u) == 16; // the low three bits are malloc's flags
     }
     uint32_t ref(const node *n) const {
         return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(n));
     }
     node *at(uint32_t ref) const { return reinterpret_cast<node *>(uintptr_t{ref}); }
+
+  private:
+    Span heap_;
 };
 #endif
 
