@@ -13,8 +13,7 @@ packages=(
     libgtest-dev libgmock-dev googletest               # unit tests (googletest: its sources, for cross builds)
     strace util-linux                                  # program tests
     qemu-system-x86 busybox-static cpio ca-certificates # kernel tests in a VM
-    g++-12-aarch64-linux-gnu qemu-user-static          # arm64: cross compilers, user-space tests emulated
-    qemu-system-arm file                               # arm64: kernel tests in a VM; telling binaries' machines
+    qemu-user-static file                              # other architectures' user-space tests emulated; their binaries' machines
     mmdebstrap uidmap                                  # build roots for other kernels' compilers
     mount proot                                        # entering them (proot: where mounting is refused)
     e2fsprogs                                          # the booted Debian 13's disk, made without privilege
@@ -25,6 +24,14 @@ packages=(
     groff-base mandoc clang-format shellcheck git      # manual pages, lint
     libglib2.0-dev gnuplot-nox                         # the benchmark's peer and its plot (no deliverable)
 )
+# Each other architecture of the table: its cross compilers, and the qemu
+# that boots its kernels when it has any.
+. kernel_modules/tools/arches.sh
+host=$(dpkg --print-architecture)
+for arch in $(awk -F'|' '!/^#/ && NF > 1 && n++ { print $1 }' cmake/arches.table); do
+    [ "$arch" = "$host" ] || packages+=("g++-12-$(arch_field "$arch" cross | sed 's/-$//')")
+    [ "$(arch_field "$arch" series)" = - ] || packages+=("$(arch_field "$arch" package)")
+done
 
 missing=()
 for p in "${packages[@]}"; do
