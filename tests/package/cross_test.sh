@@ -11,12 +11,14 @@ top=$1 version=$2 arch=$3 kernel=$4 work=$5
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../checks.sh"
 . "$top/shell/common.sh"
+. "$top/kernel_modules/tools/arches.sh"
 command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
 [ -f "$kernel/release" ] || die "no cached kernel in $kernel: the build fetches it (kernel_modules/tools/kernels.sh)"
 rm -rf "$work" && mkdir -p "$work"
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 multiarch=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
-machine=$(case $arch in arm64) echo "ARM aarch64" ;; *) die "no ELF machine known for $arch" ;; esac)
+machine=$(arch_field "$arch" elf) || die "no architecture $arch in cmake/arches.table"
+elf_machine() { readelf -h "$1" 2>&1 | sed -n 's/^ *Machine: *//p'; }
 
 "$top/scripts/package.sh" --arch "$arch" "$work/packages" >/dev/null
 lint=$(lintian --fail-on error,warning "$work"/packages/*.changes 2>&1) || fail "lintian: $(echo; echo "$lint")"
@@ -35,9 +37,8 @@ diff -u <(sed "s/@VERSION@/$version/; s/x86_64-linux-gnu/$multiarch/" "$here/con
 # libc.so.6 as on x86-64. Both are libc6's.
 loader=$(readelf -l "$work/tree/usr/bin/devpoke" | sed -n 's/.*interpreter: \(.*\)\]$/\1/p')
 while read -r f; do
-    what=$(file -b "$f")
-    [[ $what == ELF*"$machine"* ]] || fail "${f#"$work/tree"} is not an $machine ELF: $what"
-    case $what in *relocatable*) continue ;; esac
+    same "${f#"$work/tree"}'s ELF machine" "$(elf_machine "$f")" "$machine"
+    [[ $f != *.o ]] || continue
     libs=$(needed "$f")
     ! nm -D "$f" | grep -q ' U __stack_chk_guard' || libs=${libs/"[${loader##*/}] "/}
     same "libraries ${f#"$work/tree"} needs, less the loader for the stack guard" "$libs" "[libc.so.6] "
@@ -59,7 +60,7 @@ src=$work/tree/usr/src/qvx-$version
 ) >"$work/dkms.log" 2>&1 || fail "the dkms.conf build for $(cat "$kernel/release"): $(tail -n 20 "$work/dkms.log")"
 for module in kthreads/turnpair qvx_device/qvx_device; do
     ko=$src/$module.ko
-    [[ $(file -b "$ko" 2>&1) == ELF*"$machine"* ]] || fail "$module.ko is not an $machine ELF: $(file -b "$ko" 2>&1)"
+    same "$module.ko's ELF machine" "$(elf_machine "$ko")" "$machine"
     same "$module.ko's kernel" "$(tr '\0' '\n' <"$ko" | sed -n 's/^vermagic=\([^ ]*\).*/\1/p')" "$(cat "$kernel/release")"
 done
 finish "the $arch packages: all checks passed ($SECONDS s)"
