@@ -4,6 +4,7 @@
 # own, on the same data, with the system calls each makes per byte.
 #   fifodrain_bench.sh <fifodrain>        (figures for the record: no target)
 set -euo pipefail
+. "$(dirname "$0")/../shell/common.sh"
 fifodrain=$(realpath "$1")
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -14,11 +15,12 @@ head -c $((mib << 20)) /dev/urandom >data
 now() { date +%s.%N; }
 rate() { awk -v s="$1" -v e="$2" -v m="$mib" 'BEGIN { printf "%.1f", m / (e - s) }'; }
 
-# fifodrain creates ./fifofile and ends when the writer closes it.
+# fifodrain creates ./fifofile and ends when the writer closes it. A writer
+# waits in open() for a reader: each wait has its bound.
 start=$(now)
 "$fifodrain" >drained &
-while [ ! -p fifofile ]; do sleep 0.01; done
-cat data >fifofile
+await 10 "fifodrain to create ./fifofile" test -p fifofile
+feed 120 fifofile fifodrain <data
 wait $!
 end=$(now)
 cmp -s data drained || { echo "fifodrain: output differs from the input" >&2; exit 1; }
@@ -38,8 +40,8 @@ head -c $((1 << 20)) data >small
 per_byte() { # per_byte <command...> : reads the FIFO "fifofile"
     strace -f -c -e trace=read,write -o counts "$@" >/dev/null &
     local pid=$!
-    while [ ! -p fifofile ]; do sleep 0.01; done
-    cat small >fifofile
+    await 10 "$1 under strace to create or open ./fifofile" test -p fifofile
+    feed 120 fifofile "$1 under strace" <small
     wait $pid
     awk '$NF == "read" || $NF == "write" { n += $4 } END { printf "%.6f", n / 1048576 }' counts
 }

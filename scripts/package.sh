@@ -33,7 +33,6 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 src=$out/source
 rm -rf "$src" "$out"/*.deb "$out"/*.ddeb "$out"/*.buildinfo "$out"/*.changes
-mkdir "$src"
 copy_source "$top" "$src" "$out"
 (cd "$src" && DEB_BUILD_OPTIONS="parallel=${JOBS:-2} noautodbgsym ${DEB_BUILD_OPTIONS:-}" \
     dpkg-buildpackage "${cross[@]}" -b -us -uc) >"$out/build.log" 2>&1 ||

@@ -23,7 +23,16 @@
 #                            git's folder, build folders (build/, and any
 #                            other holding a CMakeCache.txt) and <outside>
 #                            (a folder that holds <dest>; <dest> itself unless
-#                            said)
+#                            said); dies when <dest> or <outside> is the tree
+#                            or holds it
+#   await <seconds> <what> <command>...
+#                            runs the command every 0.02 s until it succeeds;
+#                            dies naming <what> once <seconds> have passed
+#   feed <seconds> <fifo> <reader>
+#                            standard input into the FIFO <fifo>, read by
+#                            <reader> (a writer waits in open() until a
+#                            reader comes); dies when it is not all read
+#                            within <seconds>, naming <reader>
 #   progress [-l <log>] [-s <pattern>] [-n <seconds>] <what>
 #                            the filter that speaks after a silence (below)
 
@@ -63,10 +72,32 @@ cache_unstamp() {
 
 copy_source() {
     local top dest outside
-    top=$(cd "$1" && pwd) dest=$(mkdir -p "$2" && cd "$2" && pwd)
-    outside=$(cd "${3:-$dest}" && pwd)
+    top=$(realpath -e "$1") && dest=$(realpath -m "$2") && outside=$(realpath -m "${3:-$2}") || return
+    # Into the tree itself (scripts/package.sh .) the copy would take in
+    # itself without end; into a folder above it, it would write over it.
+    case $top/ in "${dest%/}"/* | "${outside%/}"/*)
+        die "will not copy the source tree $top into $dest: $outside is the tree or holds it (give a folder outside the tree, or in its build/)"
+        ;;
+    esac
+    mkdir -p "$dest" || return
     (cd "$top" && tar -c --exclude=./.git --exclude=./build --exclude-tag-all=CMakeCache.txt \
         --exclude="./${outside#"$top"/}" .) | tar -x -C "$dest"
+}
+
+await() {
+    local limit=$1 what=$2 end=$((SECONDS + $1))
+    shift 2
+    until "$@"; do
+        [ $SECONDS -lt $end ] || die "gave up waiting for $what after $limit s"
+        sleep 0.02
+    done
+}
+
+feed() {
+    local status=0
+    timeout "$1" tee "$2" >/dev/null || status=$?
+    [ $status -ne 124 ] || die "$3 did not read $2 within $1 s"
+    [ $status -eq 0 ] || die "$3 stopped reading $2 (the writer's status $status)"
 }
 
 # A long step never leaves anyone without a word for more than about 15 s:
@@ -82,6 +113,8 @@ copy_source() {
 #       far" (without a line yet, "<what>, N s so far"). On a terminal that
 #       is one status line, redrawn in place and cleared at the end, so the
 #       screen stays for the lines shown and what follows.
+# Run in pipelines whose status is tested, where set -e does not hold, it
+# ends at its first failed write by itself.
 progress() {
     local log="" show="" quiet="" OPTIND=1 opt
     while getopts l:s:n: opt; do
@@ -112,11 +145,11 @@ progress() {
             [ $status -eq 0 ] || [ -n "$pending$line" ] || break
             line=$pending$line pending=""
             if [ -n "$log" ]; then
-                printf '%s\n' "$line" >>"$log"
+                printf '%s\n' "$line" >>"$log" || return
                 latest=${line#"${line%%[![:space:]]*}"}
-                [ -z "$show" ] || ! [[ $line =~ $show ]] || progress_say "$line" keep
+                [ -z "$show" ] || ! [[ $line =~ $show ]] || progress_say "$line" keep || return
             else
-                printf '%s\n' "$line"
+                printf '%s\n' "$line" || return
                 last=$SECONDS
                 if [[ $line =~ ^\ *Start\ +[0-9]+:\ (.*)$ ]]; then
                     running[${BASH_REMATCH[1]}]=$SECONDS
@@ -128,15 +161,15 @@ progress() {
         fi
         [ $((SECONDS - last)) -ge "$quiet" ] || continue
         if [ -n "$log" ]; then
-            progress_say "$what${latest:+: $latest}, $((SECONDS - start)) s so far"
+            progress_say "$what${latest:+: $latest}, $((SECONDS - start)) s so far" || return
         elif [ ${#running[@]} -gt 0 ]; then
             line="$what: running"
             for test in "${!running[@]}"; do
                 line+=" $test ($((SECONDS - running[$test])) s)"
             done
-            progress_say "$line"
+            progress_say "$line" || return
         else
-            progress_say "$what: still at work ($((SECONDS - start)) s so far)"
+            progress_say "$what: still at work ($((SECONDS - start)) s so far)" || return
         fi
     done
     [ -z "$tty" ] || printf '\r\033[K'
@@ -145,6 +178,7 @@ progress() {
 # progress_say <line> [keep]: progress's word on the screen; on a terminal
 # in place of the status line, which it replaces unless kept.
 progress_say() {
+    last=$SECONDS
     if [ -n "$tty" ] && [ -z "${2-}" ]; then
         printf '\r\033[K%s' "${1:0:$((${COLUMNS:-80} - 1))}"
     elif [ -n "$tty" ]; then
@@ -152,5 +186,4 @@ progress_say() {
     else
         printf '%s\n' "$1"
     fi
-    last=$SECONDS
 }
