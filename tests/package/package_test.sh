@@ -36,21 +36,23 @@ if [ "${1:-}" = build ]; then
     sed -i "s/^\(project([^ ]* VERSION \)$version /\1$lower /" "$out/tree/CMakeLists.txt"
     sed -i "1s/($version)/($lower)/" "$out/tree/debian/changelog"
     # Both builds at once, and lintian as soon as today's are there: each is
-    # mostly one process at a time.
-    "$out/tree/scripts/package.sh" "$out/old" >/dev/null &
+    # mostly one process at a time. The lower version's, in a process group
+    # of its own, is stopped on any way out.
+    setsid "$out/tree/scripts/package.sh" "$out/old" >/dev/null &
+    older=$!
+    gone() { ! kill -0 -- "-$older" 2>/dev/null; }
+    trap 'gone || { kill -- "-$older"; await 30 "the build at $lower to stop" gone; }' EXIT
     "$top/scripts/package.sh" "$out/new" >/dev/null
-    lint=$(lintian --fail-on error,warning "$out"/new/*.changes 2>&1) ||
-        fail "lintian: $(echo; echo "$lint")"
-    wait $! || die "the packages at $lower did not build"
+    lint "$out"/new/*.changes
+    wait $older || die "the packages at $lower did not build"
     rm -rf "$out/tree"
     for deb in "$out"/old/*.deb; do
         same "the lower version of $(dpkg-deb -f "$deb" Package)" "$(dpkg-deb -f "$deb" Version)" "$lower"
     done
     for deb in "$out"/new/*.deb; do
-        package=$(dpkg-deb -f "$deb" Package)
-        same "$package's version" "$(dpkg-deb -f "$deb" Version)" "$version"
-        dpkg-deb -c "$deb" | awk -v p="$package" '$1 !~ /^d/ { sub(/^\.\//, "", $6); print p, $6 }'
-    done | grep -v ' usr/share/doc/' | LC_ALL=C sort >"$out/contents"
+        same "$(dpkg-deb -f "$deb" Package)'s version" "$(dpkg-deb -f "$deb" Version)" "$version"
+    done
+    contents "$out"/new/*.deb >"$out/contents"
     diff -u <(sed "s/@VERSION@/$version/" "$here/contents.expected") "$out/contents" ||
         fail "the packages hold other files than expected"
     finish "the packages at $version, and at $lower for the upgrade, built; lintian and the contents as expected"
@@ -107,6 +109,7 @@ needs=$(for deb in "${debs[@]}" "${headers[@]}"; do dpkg-deb -f "$deb" Pre-Depen
 (
     cache_lock "$cache" "waiting for another test that is making the $release root in $cache"
     key=$(echo "$needs" | sha256sum | cut -c1-16)
+    # shellcheck disable=SC2310 # cache_complete is a test
     if ! cache_complete "$cache" "$key"; then
         echo "making a $release root in $cache"
         cache_unstamp "$cache"
@@ -168,6 +171,7 @@ rule=/usr/lib/udev/rules.d/60-qvx-dkms.rules
 # check_group <when>: the group qvx is there, the one made by hand or else
 # a system group; its number in gid.
 check_group() {
+    # shellcheck disable=SC2310 # in_root is one command
     gid=$(in_root getent group qvx | cut -d: -f3 || true)
     if [ "$run" = group ]; then
         same "$1: the group qvx made by hand" "$gid" 1000
@@ -179,19 +183,19 @@ check_group() {
 if [ "$run" = upgrade ]; then
     step "2. apt install of the packages at $lower and the $kernel_release headers, then of today's"
     mapfile -t debs_inside < <(inside "${old[@]}" "${headers[@]}")
-    apt_in_root install --no-install-recommends "${debs_inside[@]}" >"$work/install-old.log" 2>&1 ||
-        { cat "$work/install-old.log"; die "apt could not install the packages at $lower"; }
+    logged "$work/install-old.log" "apt could not install the packages at $lower" \
+        apt_in_root install --no-install-recommends "${debs_inside[@]}"
     dkms_said "$work/install-old.log" "install at $lower"
-    same "dkms status at $lower" "$(in_root dkms status)" "qvx/$lower, $kernel_release, x86_64: installed"
+    same "dkms status at $lower" "$(in_root dkms status)" "$(dkms_installed "$lower" "$kernel")"
     mapfile -t debs_inside < <(inside "${debs[@]}")
-    apt_in_root install --no-install-recommends "${debs_inside[@]}" >"$work/install.log" 2>&1 ||
-        { cat "$work/install.log"; die "apt could not upgrade the packages"; }
+    logged "$work/install.log" "apt could not upgrade the packages" \
+        apt_in_root install --no-install-recommends "${debs_inside[@]}"
     dkms_said "$work/install.log" upgrade
-    same "dkms status after the upgrade" "$(in_root dkms status)" "qvx/$version, $kernel_release, x86_64: installed"
+    same "dkms status after the upgrade" "$(in_root dkms status)" "$(dkms_installed "$version" "$kernel")"
     # Of the old version no source, no DKMS record and no module is left:
     # the modules in the kernel's tree are those DKMS built today.
     same "what is left of $lower" "$(cd "$root" && ls -d "usr/src/qvx-$lower" "var/lib/dkms/qvx/$lower" 2>/dev/null)" ""
-    built=/var/lib/dkms/qvx/$version/$kernel_release/x86_64/module
+    built=/var/lib/dkms/qvx/$version/$kernel_release/$(kernel_machine "$kernel")/module
     found=$(cd "$root" && find usr/lib/modules -name 'turnpair.ko*' -o -name 'qvx_device.ko*' | LC_ALL=C sort)
     same "the modules in /lib/modules" "$(echo "$found" | sed 's,.*/,,' | tr '\n' ' ')" \
         "$(cd "$root$built" && ls | LC_ALL=C sort | tr '\n' ' ')"
@@ -203,8 +207,8 @@ else
     step "2. the rule unpacked after the group is there; apt install of the packages and the $kernel_release headers; a kernel's headers later"
     # udev resolves the rule's group when it reads the rule, which may be at
     # any time once it is unpacked.
-    in_root dpkg --unpack "$(inside "$root"/tmp/debs/qvx-dkms_"$version"_*.deb)" >"$work/unpack.log" 2>&1 ||
-        { cat "$work/unpack.log"; die "dpkg could not unpack qvx-dkms"; }
+    logged "$work/unpack.log" "dpkg could not unpack qvx-dkms" \
+        in_root dpkg --unpack "$(inside "$root"/tmp/debs/qvx-dkms_"$version"_*.deb)"
     [ -f "$root$rule" ] || fail "no udev rule once qvx-dkms is unpacked"
     check_group "once the rule is unpacked"
     said=$(grep -i 'group' "$work/unpack.log" || true)
@@ -215,20 +219,21 @@ else
         same "what the install says of the group" "$said" ""
     fi
     mapfile -t debs_inside < <(inside "${debs[@]}" "${headers[@]}")
-    apt_in_root install --no-install-recommends "${debs_inside[@]}" >"$work/install.log" 2>&1 ||
-        { cat "$work/install.log"; die "apt could not install the packages"; }
+    logged "$work/install.log" "apt could not install the packages" \
+        apt_in_root install --no-install-recommends "${debs_inside[@]}"
     dkms_said "$work/install.log" install
-    same "dkms status" "$(in_root dkms status)" "qvx/$version, $kernel_release, x86_64: installed"
+    same "dkms status" "$(in_root dkms status)" "$(dkms_installed "$version" "$kernel")"
 
     # A kernel's headers arriving after the package: the headers' own hook has
     # DKMS build both modules for it.
     in_root dkms remove "qvx/$version" --all >/dev/null
     in_root dkms add "qvx/$version" >/dev/null
     same "dkms status, no headers yet" "$(in_root dkms status)" "qvx/$version: added"
+    # shellcheck disable=SC2310 # in_root is one command
     in_root /etc/kernel/header_postinst.d/dkms "$kernel_release" >"$work/hook.log" 2>&1 ||
         { cat "$work/hook.log"; fail "the headers' DKMS hook"; }
     dkms_said "$work/hook.log" "the headers' hook"
-    same "dkms status after the headers' hook" "$(in_root dkms status)" "qvx/$version, $kernel_release, x86_64: installed"
+    same "dkms status after the headers' hook" "$(in_root dkms status)" "$(dkms_installed "$version" "$kernel")"
 fi
 echo "built by $(sed 's/ (.*//' "$kernel/compiler"), with $(in_root dkms --version)"
 
@@ -240,9 +245,11 @@ if [ "$run" != upgrade ]; then
     cp -r "$top/tests/install/consumers.sh" "$top/tests/install/consumer" "$top/demo/list_road.c" \
         "$top/tests/list_ops/list_road.expected" "$root/tmp/t/"
     for how in pkg-config cmake; do
+        # shellcheck disable=SC2310 # in_root is one command
         in_root bash /tmp/t/consumers.sh $how /usr /tmp/t/list_road.c /tmp/t/list_road.expected /tmp/t/$how ||
             fail "the list built with $how from the packages"
     done
+    # shellcheck disable=SC2310 # in_root is one command
     in_root bash /tmp/t/consumers.sh programs /usr - - /tmp/t/programs || fail "the installed selfbuild"
 fi
 same "pkg-config's version" "$(in_root pkg-config --modversion listcore)" "$version"
@@ -250,10 +257,13 @@ same "pkg-config's version" "$(in_root pkg-config --modversion listcore)" "$vers
 for f in usr/bin/devpoke usr/bin/fifodrain usr/bin/selfbuild usr/lib/x86_64-linux-gnu/liblistcore.so; do
     same "libraries of /$f" "$(needed "$root/$f")" "[libc.so.6] "
 done
+# A writer waits in open() for a reader: each wait has its bound.
 same "fifodrain with a writer" "$(in_root sh -c 'mkdir /tmp/f && cd /tmp/f || exit
     timeout 20 fifodrain >out & pid=$!
-    while [ ! -p fifofile ]; do sleep 0.1; done
-    echo hello >fifofile && wait $pid && cat out')" hello
+    for i in $(seq 100); do [ -p fifofile ] || sleep 0.1; done
+    [ -p fifofile ] || { echo "no FIFO ./fifofile from fifodrain within 10 s"; exit; }
+    echo hello | timeout 10 tee fifofile >/dev/null || { echo "fifodrain did not read ./fifofile within 10 s"; exit; }
+    wait $pid && cat out')" hello
 printf '#!/bin/sh\nexec bash "%s" run "%s" /usr/bin/devpoke\n' "$buildroot" "$root" >"$work/devpoke"
 chmod +x "$work/devpoke"
 bash "$top/tests/device_client/devpoke_test.sh" absent "$work/devpoke" || fail "devpoke without a device"
@@ -279,6 +289,7 @@ if [ "$run" = boot ]; then
     # A disk made from the root without privilege, its files root's as the
     # root sees them.
     truncate -s $(($(du -sm "$root" | cut -f1) + 512))M "$work/disk.img"
+    # shellcheck disable=SC2310 # as_root_of_root is one command
     as_root_of_root mke2fs -q -t ext4 -d "$root" "$work/disk.img" || die "mke2fs could not make the disk"
     status=0
     timeout "${VM_TIMEOUT:-400}" qemu-system-x86_64 -accel tcg -m 1024 -smp 2 \
@@ -290,8 +301,7 @@ if [ "$run" = boot ]; then
     grep -q '^@@ scenario end' "$work/console" ||
         die_with_log "$work/console" "the checks did not run to their end in the booted system (qemu status $status)"
     same "the booted kernel" "$(sed -n 's/^@@ kernel //p' "$work/console")" "$kernel_release"
-    same "dkms status in the booted system" "$(sed -n 's/^@@ dkms //p' "$work/console")" \
-        "qvx/$version, $kernel_release, x86_64: installed"
+    same "dkms status in the booted system" "$(sed -n 's/^@@ dkms //p' "$work/console")" "$(dkms_installed "$version" "$kernel")"
     bash "$top/tests/kernel_modules/turnpair_test.sh" check "$work/console" 5 || fail "turnpair in the booted system"
     echo "turnpair's first cycle in the journal (journalctl -k), its first and last lines:"
     sed -n '/^@@ begin cycle1$/,/^@@ end cycle1$/p' "$work/console" | sed '1d;$d' | sed -n '1,4p;$p' | sed 's/^/    /'
@@ -307,8 +317,7 @@ else
 fi
 
 step "5. apt purge"
-apt_in_root purge liblistcore liblistcore-dev qvx-tools qvx-dkms >"$work/purge.log" 2>&1 ||
-    { cat "$work/purge.log"; die "apt could not purge the packages"; }
+logged "$work/purge.log" "apt could not purge the packages" apt_in_root purge liblistcore liblistcore-dev qvx-tools qvx-dkms
 dkms_said "$work/purge.log" purge
 [ ! -e "$root$rule" ] || fail "the udev rule is left after the purge"
 same "the group qvx after the purge (kept, as system groups are)" "$(in_root getent group qvx | cut -d: -f3)" "$gid"
@@ -321,6 +330,7 @@ same "the group qvx after the purge (kept, as system groups are)" "$(in_root get
 mapfile -t header_packages < <(for deb in "${headers[@]}"; do dpkg-deb -f "$deb" Package; done)
 in_root dpkg-query -L "${header_packages[@]}" |
     sed -E 's,^/(lib|bin|sbin)/,/usr/\1/,' | LC_ALL=C sort >"$work/headers"
+# shellcheck disable=SC2310 # snapshot is one pipeline
 left=$(LC_ALL=C comm -13 "$work/before" <(snapshot) | LC_ALL=C comm -23 - "$work/headers" |
     grep -vE "^/usr/lib/modules/$kernel_release/modules\.[a-z.]+$|^/var/lib/dkms/mok\.(key|pub)$|^/etc/gshadow-$|^/run/adduser$" ||
     true)
