@@ -18,6 +18,7 @@ mkdir -p "$BUILD"
 cmake --preset demo >"$BUILD/configure.log" 2>&1 || die_with_log "$BUILD/configure.log" "configuring failed"
 # On the screen the kernels' lines as they come and otherwise a status line;
 # the build's output in its build.log.
+# shellcheck disable=SC2310 # progress ends at its first failed write by itself
 cmake --build --preset demo | progress -l "$BUILD/build.log" -s '^kernel ' building ||
     die_with_log "$BUILD/build.log" "the build failed"
 echo "built in $((SECONDS - start)) s (the build's output: $BUILD/build.log)"

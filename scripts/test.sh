@@ -30,6 +30,7 @@ scripts/setup.sh
 results() { printf '%s\n' build/test-results.xml build/asan/test-results.xml build/cross/*/test-results.xml; }
 results | xargs rm -f
 status=0
+# shellcheck disable=SC2310 # progress ends at its first failed write by itself
 cmake --workflow --preset default 2>&1 | progress test || status=$?
 mapfile -t results < <(results)
 

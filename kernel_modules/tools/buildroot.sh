@@ -40,6 +40,7 @@ check() {
             { echo "user namespaces, which mmdebstrap needs, are not available here (as in a chroot or most containers)"; return; }
     fi
     local how
+    # shellcheck disable=SC2310 # way is a test, which says why it fails
     how=$(way /) || echo "$how"
 }
 
@@ -50,6 +51,7 @@ check() {
 # status is 1.
 way() {
     local dir=$1 why
+    # shellcheck disable=SC2310 # mounting is a test, which says why it fails
     case ${BUILDROOT_WAY:-} in
     "") why=$(mounting "$dir") && echo "$why" && return ;;
     proot) why="proot was asked for (BUILDROOT_WAY=proot)" ;;
@@ -82,12 +84,10 @@ mounting() {
     fi
     probe=$(mktemp -d)
     if mount -t proc proc "$probe" 2>/dev/null; then
-        umount "$probe"
-        rmdir "$probe"
-        echo mount
+        umount "$probe" && rmdir "$probe" && echo mount
         return
     fi
-    rmdir "$probe"
+    rmdir "$probe" || return
     echo "neither a mount namespace of its own nor mount is permitted here"
     return 1
 }
@@ -122,6 +122,7 @@ make)
     ;;
 enter)
     [ $# -eq 2 ] || die "usage: buildroot.sh enter <dir>"
+    # shellcheck disable=SC2310 # way is a test, which says why it fails
     how=$(way "$2") || echo "$how"
     ;;
 run)
@@ -129,6 +130,7 @@ run)
     dir=$(cd "$2" && pwd)
     shift 2
     env=(/usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C)
+    # shellcheck disable=SC2310 # way is a test, which says why it fails
     how=$(way "$dir") || die "cannot enter the root $dir: $how"
     case $how in
     ns)

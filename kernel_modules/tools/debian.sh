@@ -18,6 +18,7 @@
 #                               named (the first is apt's own), else this
 #                               machine's
 #   with_apt <dir> <command>... runs apt-get or apt-cache with it
+# Each stops at its first failure by itself: they are called as conditions.
 
 # Suites of Debian's own: codenames and aliases, with their update suites.
 debian_suite='^(buster|bullseye|bookworm|trixie|forky|duke|sid|experimental|oldoldstable|oldstable|stable|testing|unstable)([-/].*)?$'
@@ -63,13 +64,13 @@ debian_archive() {
 
 debian_sources() {
     local suite=$1 archive security
-    archive=$(debian_archive)
+    archive=$(debian_archive) || return
     [ -n "$archive" ] || {
         echo "debian.sh: this machine's apt configuration names no Debian archive" >&2
         return 1
     }
     echo "deb $archive $suite main"
-    security=$(debian_archive security)
+    security=$(debian_archive security) || return
     case $suite in
     sid | unstable | experimental) ;;
     *) [ -z "$security" ] || echo "deb $security $suite-security main" ;;
@@ -78,14 +79,12 @@ debian_sources() {
 
 private_apt() {
     local dir=$1 suite=$2 arches=("${@:3}")
-    rm -rf "$dir"
-    mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial"
-    : >"$dir/status"
-    debian_sources "$suite" >"$dir/sources.list" || return 1
+    rm -rf "$dir" && mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial" && : >"$dir/status" || return
+    debian_sources "$suite" >"$dir/sources.list" || return
     # The empty status keeps the machine's installed packages from masking
     # other releases' versions. Some mirrors serve an old suite's Release file
     # past its Valid-Until date: accepted for these private reads only.
-    cat >"$dir/apt.conf" <<EOF
+    cat >"$dir/apt.conf" <<EOF || return
 Dir::Etc::sourcelist "$dir/sources.list";
 Dir::Etc::sourceparts "/nonexistent";
 Dir::State::lists "$dir/lists";
@@ -97,7 +96,7 @@ EOF
     if [ ${#arches[@]} -gt 0 ]; then
         echo "APT::Architecture \"${arches[0]}\";"
         printf 'APT::Architectures { %s};\n' "$(printf '"%s"; ' "${arches[@]}")"
-    fi >>"$dir/apt.conf"
+    fi >>"$dir/apt.conf" || return
     with_apt "$dir" apt-get -qq update
 }
 

@@ -92,6 +92,7 @@ fetch() {
     mapfile -t -O 1 headers < <(depends_of "$dir/apt" linux-headers-"$release" | grep -E '^linux-(headers|kbuild|base)-[0-9]' |
         if [ "$arch" = "$host" ]; then cat; else sed "s/^linux-kbuild-.*/&:$host/"; fi)
     image=linux-image-$release
+    # shellcheck disable=SC2310 # depends_of is one pipeline
     ! depends_of "$dir/apt" "$image" | grep -qxF "linux-binary-$release" || image=linux-binary-$release
     mkdir -p "$dir/debs" "$dir/image"
     (cd "$dir/debs" && with_apt "$dir/apt" apt-get -qq download "${headers[@]}" "$image") ||
@@ -180,8 +181,9 @@ get() {
     dir=$(cd "$2/$series" && pwd)
     ! cache_complete "$dir" || return 0
     find "$dir" -mindepth 1 -maxdepth 1 ! -name .lock -exec rm -rf {} +
-    (fetch "$series" "$dir") 2>"$dir/.log" ||
-        LOG_TAIL=20 die_with_log "$dir/.log" "fetching the $series kernel failed"
+    # In the background, not as a condition, so that set -e holds in fetch.
+    (fetch "$series" "$dir") 2>"$dir/.log" &
+    wait $! || LOG_TAIL=20 die_with_log "$dir/.log" "fetching the $series kernel failed"
     grep '^kernels.sh: warning' "$dir/.log" >&2 || true
 }
 
@@ -189,26 +191,29 @@ get() {
 # current one is fetched anew, into a fresh folder that replaces the old one
 # once it is complete.
 refresh() {
-    local cache=$1 dir series now arches
+    local cache=$1 dir series now arches arch suite
     for dir in "$cache"/*/; do
         dir=${dir%/}
         series=$(basename "$dir")
         # In a subshell: its die would end the whole refresh at the first
         # folder that is no series (debug-kasan has a release too).
+        # shellcheck disable=SC2310 # suite_of is a test that dies when it fails
         [ -f "$dir/release" ] && (suite_of "$series") >/dev/null 2>&1 || continue
-        arches=()
-        [ "$(arch_in "$series")" = "$(dpkg --print-architecture)" ] || arches=("$(arch_in "$series")")
-        private_apt "$cache/.refresh-apt" "$(suite_of "$series")" "${arches[@]}" || die "reading Debian's package lists failed"
-        now=$(current_release "$cache/.refresh-apt" "$(arch_in "$series")")
+        arch=$(arch_in "$series") suite=$(suite_of "$series") arches=()
+        [ "$arch" = "$(dpkg --print-architecture)" ] || arches=("$arch")
+        private_apt "$cache/.refresh-apt" "$suite" "${arches[@]}" || die "reading Debian's package lists failed"
+        now=$(current_release "$cache/.refresh-apt" "$arch")
         if [ "$now" = "$(cat "$dir/release")" ] && [ ! -f "$dir/unavailable" ]; then
             echo "kernel $series: $now is current"
             continue
         fi
         rm -rf "$cache/.new"
-        (get "$series" "$cache/.new") || exit 1
+        (get "$series" "$cache/.new")
         cache_lock "$dir" "kernel $series: waiting for another build that uses it"
         rm -rf "$dir.old"
-        mv "$dir" "$dir.old" && mv "$cache/.new/$series" "$dir" && rm -rf "$dir.old" "$cache/.new"
+        mv "$dir" "$dir.old"
+        mv "$cache/.new/$series" "$dir"
+        rm -rf "$dir.old" "$cache/.new"
         exec 9>&-
     done
     rm -rf "$cache/.refresh-apt"
@@ -226,6 +231,7 @@ case ${1:-} in
 *)
     # The last argument is the cache when it names a folder rather than a series.
     cache=$default_cache
+    # shellcheck disable=SC2310 # suite_of is a test that dies when it fails
     if ! (suite_of "${!#}") >/dev/null 2>&1 && [[ ${!#} == */* || -d ${!#} ]]; then
         cache=${!#}
         set -- "${@:1:$#-1}"

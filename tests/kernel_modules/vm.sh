@@ -43,6 +43,7 @@ done
 busybox=/bin/busybox
 [ ! -f "$kernel/busybox" ] || busybox=$kernel/busybox
 dynamic() { readelf -l "$1" 2>/dev/null | grep -q INTERP; }
+# shellcheck disable=SC2310 # dynamic is one pipeline, a test
 [ -x "$busybox" ] && ! dynamic "$busybox" ||
     die "$busybox is not a static busybox: run scripts/setup.sh (Debian package busybox-static)"
 [ -f "$kernel/vmlinuz" ] || die "no kernel image in $kernel: the build makes it (kernel_modules/tools/)"
@@ -70,6 +71,7 @@ for f in "$@"; do
     # A dynamically linked program needs its loader and libraries: this
     # machine's, as ldd finds them, or another architecture's from its root,
     # the loader where the program names it and the libraries in /lib.
+    # shellcheck disable=SC2310 # dynamic is one pipeline, a test; field dies when it fails
     if dynamic "$f" && [ "$(field libs)" = - ]; then
         for lib in $(ldd "$f" | grep -o '/[^ ]*'); do
             mkdir -p "$root$(dirname "$lib")"
