@@ -33,6 +33,9 @@
 #                            <reader> (a writer waits in open() until a
 #                            reader comes); dies when it is not all read
 #                            within <seconds>, naming <reader>
+#   stop_group <group> <what>
+#                            stops the process group <group> (setsid's)
+#                            unless it is gone, waiting 30 s at most
 #   progress [-l <log>] [-s <pattern>] [-n <seconds>] <what>
 #                            the filter that speaks after a silence (below)
 
@@ -91,6 +94,11 @@ await() {
         [ $SECONDS -lt $end ] || die "gave up waiting for $what after $limit s"
         sleep 0.02
     done
+}
+
+stop_group() {
+    gone() { ! kill -0 -- "-$1" 2>/dev/null; }
+    gone "$1" || { kill -- "-$1" 2>/dev/null; await 30 "$2 to stop" gone "$1"; }
 }
 
 feed() {

@@ -25,33 +25,20 @@ ended() {
 }
 # The libraries a binary needs, space-separated: "[libc.so.6] ".
 needed() { readelf -d "$1" | awk '/NEEDED/ {print $5}' | tr '\n' ' '; }
-# logged <log> <what> <command>...: the command, its output in <log>; when
-# it fails, the log is shown and the test ends (common.sh's die) with <what>.
+# logged <log> <what> <command>...: the command, its output in <log>; when it
+# fails, the log, and the test ends (common.sh's die) saying <what>.
 logged() { "${@:3}" >"$1" 2>&1 || { cat "$1"; die "$2"; }; }
-# lint <changes>...: lintian finds neither error nor warning in the packages.
-lint() {
-    local said
-    said=$(lintian --fail-on error,warning "$@" 2>&1) || fail "lintian: $(echo; echo "$said")"
-}
-# contents <deb>...: the files the packages hold, sorted, a line
-# "<package> <path>" each, less their documentation.
+lint() { local said; said=$(lintian --fail-on error,warning "$@" 2>&1) || fail "lintian: $(echo; echo "$said")"; }
+# contents <deb>...: "<package> <path>" for each file the packages hold, less their documentation, sorted.
 contents() {
     local deb
-    for deb; do
-        dpkg-deb -c "$deb" | awk -v p="$(dpkg-deb -f "$deb" Package)" '$1 !~ /^d/ { sub(/^\.\//, "", $6); print p, $6 }' ||
-            return
-    done | grep -v ' usr/share/doc/' | LC_ALL=C sort
+    for deb; do dpkg-deb -c "$deb" | awk -v p="$(dpkg-deb -f "$deb" Package)" '$1 !~ /^d/ { sub(/^\.\//, "", $6); print p, $6 }' || return; done |
+        grep -v ' usr/share/doc/' | LC_ALL=C sort
 }
-# kernel_machine <kernel folder>: the machine its kernel runs on, as uname -m
-# and DKMS name it (x86_64, aarch64).
-kernel_machine() {
-    local arch=amd64
-    [ ! -f "$1/arch" ] || arch=$(cat "$1/arch")
-    dpkg-architecture -a"$arch" -qDEB_HOST_GNU_CPU 2>/dev/null
-}
-# dkms_installed <version> <kernel folder>: what dkms status says once both
-# modules are built for that kernel.
-dkms_installed() { echo "qvx/$1, $(cat "$2/release"), $(kernel_machine "$2"): installed"; }
+# The machine a kernel folder's kernel runs on, as uname -m and DKMS name it
+# (x86_64, aarch64), and dkms status once both modules are built for it.
+kernel_machine() { dpkg-architecture -a"$(cat "$1/arch" 2>/dev/null || echo amd64)" -qDEB_HOST_GNU_CPU 2>/dev/null; }
+dkms_installed() { echo "qvx/$1, $(cat "$2/release"), $(kernel_machine "$2"): installed"; } # <version> <kernel folder>
 # finish [message]: the message (default "all checks passed") when nothing
 # failed nor was skipped; exits 1 when something failed, 77 when skipped.
 finish() {

@@ -35,13 +35,10 @@ if [ "${1:-}" = build ]; then
     copy_source "$top" "$out/tree"
     sed -i "s/^\(project([^ ]* VERSION \)$version /\1$lower /" "$out/tree/CMakeLists.txt"
     sed -i "1s/($version)/($lower)/" "$out/tree/debian/changelog"
-    # Both builds at once, and lintian as soon as today's are there: each is
-    # mostly one process at a time. The lower version's, in a process group
-    # of its own, is stopped on any way out.
+    # Both builds at once (the lower one stopped on any way out), and lintian
+    # as soon as today's are there: each is mostly one process at a time.
     setsid "$out/tree/scripts/package.sh" "$out/old" >/dev/null &
-    older=$!
-    gone() { ! kill -0 -- "-$older" 2>/dev/null; }
-    trap 'gone || { kill -- "-$older"; await 30 "the build at $lower to stop" gone; }' EXIT
+    older=$! && trap 'stop_group $older "the build at $lower"' EXIT
     "$top/scripts/package.sh" "$out/new" >/dev/null
     lint "$out"/new/*.changes
     wait $older || die "the packages at $lower did not build"
@@ -183,13 +180,11 @@ check_group() {
 if [ "$run" = upgrade ]; then
     step "2. apt install of the packages at $lower and the $kernel_release headers, then of today's"
     mapfile -t debs_inside < <(inside "${old[@]}" "${headers[@]}")
-    logged "$work/install-old.log" "apt could not install the packages at $lower" \
-        apt_in_root install --no-install-recommends "${debs_inside[@]}"
+    logged "$work/install-old.log" "apt could not install the packages at $lower" apt_in_root install --no-install-recommends "${debs_inside[@]}"
     dkms_said "$work/install-old.log" "install at $lower"
     same "dkms status at $lower" "$(in_root dkms status)" "$(dkms_installed "$lower" "$kernel")"
     mapfile -t debs_inside < <(inside "${debs[@]}")
-    logged "$work/install.log" "apt could not upgrade the packages" \
-        apt_in_root install --no-install-recommends "${debs_inside[@]}"
+    logged "$work/install.log" "apt could not upgrade the packages" apt_in_root install --no-install-recommends "${debs_inside[@]}"
     dkms_said "$work/install.log" upgrade
     same "dkms status after the upgrade" "$(in_root dkms status)" "$(dkms_installed "$version" "$kernel")"
     # Of the old version no source, no DKMS record and no module is left:
@@ -207,8 +202,7 @@ else
     step "2. the rule unpacked after the group is there; apt install of the packages and the $kernel_release headers; a kernel's headers later"
     # udev resolves the rule's group when it reads the rule, which may be at
     # any time once it is unpacked.
-    logged "$work/unpack.log" "dpkg could not unpack qvx-dkms" \
-        in_root dpkg --unpack "$(inside "$root"/tmp/debs/qvx-dkms_"$version"_*.deb)"
+    logged "$work/unpack.log" "dpkg could not unpack qvx-dkms" in_root dpkg --unpack "$(inside "$root"/tmp/debs/qvx-dkms_"$version"_*.deb)"
     [ -f "$root$rule" ] || fail "no udev rule once qvx-dkms is unpacked"
     check_group "once the rule is unpacked"
     said=$(grep -i 'group' "$work/unpack.log" || true)
@@ -219,8 +213,7 @@ else
         same "what the install says of the group" "$said" ""
     fi
     mapfile -t debs_inside < <(inside "${debs[@]}" "${headers[@]}")
-    logged "$work/install.log" "apt could not install the packages" \
-        apt_in_root install --no-install-recommends "${debs_inside[@]}"
+    logged "$work/install.log" "apt could not install the packages" apt_in_root install --no-install-recommends "${debs_inside[@]}"
     dkms_said "$work/install.log" install
     same "dkms status" "$(in_root dkms status)" "$(dkms_installed "$version" "$kernel")"
 
@@ -240,16 +233,15 @@ echo "built by $(sed 's/ (.*//' "$kernel/compiler"), with $(in_root dkms --versi
 step "3. the installed programs, the list built from the installed files, DKMS's modules"
 # The upgrade leaves the files a fresh install puts in place, whose builds
 # the other runs check.
+# shellcheck disable=SC2310 # in_root is one command
 if [ "$run" != upgrade ]; then
     mkdir "$root/tmp/t"
     cp -r "$top/tests/install/consumers.sh" "$top/tests/install/consumer" "$top/demo/list_road.c" \
         "$top/tests/list_ops/list_road.expected" "$root/tmp/t/"
     for how in pkg-config cmake; do
-        # shellcheck disable=SC2310 # in_root is one command
         in_root bash /tmp/t/consumers.sh $how /usr /tmp/t/list_road.c /tmp/t/list_road.expected /tmp/t/$how ||
             fail "the list built with $how from the packages"
     done
-    # shellcheck disable=SC2310 # in_root is one command
     in_root bash /tmp/t/consumers.sh programs /usr - - /tmp/t/programs || fail "the installed selfbuild"
 fi
 same "pkg-config's version" "$(in_root pkg-config --modversion listcore)" "$version"
@@ -257,11 +249,9 @@ same "pkg-config's version" "$(in_root pkg-config --modversion listcore)" "$vers
 for f in usr/bin/devpoke usr/bin/fifodrain usr/bin/selfbuild usr/lib/x86_64-linux-gnu/liblistcore.so; do
     same "libraries of /$f" "$(needed "$root/$f")" "[libc.so.6] "
 done
-# A writer waits in open() for a reader: each wait has its bound.
 same "fifodrain with a writer" "$(in_root sh -c 'mkdir /tmp/f && cd /tmp/f || exit
     timeout 20 fifodrain >out & pid=$!
-    for i in $(seq 100); do [ -p fifofile ] || sleep 0.1; done
-    [ -p fifofile ] || { echo "no FIFO ./fifofile from fifodrain within 10 s"; exit; }
+    i=0; until [ -p fifofile ]; do [ $((i += 1)) -le 100 ] || { echo "no FIFO ./fifofile from fifodrain within 10 s"; exit; }; sleep 0.1; done
     echo hello | timeout 10 tee fifofile >/dev/null || { echo "fifodrain did not read ./fifofile within 10 s"; exit; }
     wait $pid && cat out')" hello
 printf '#!/bin/sh\nexec bash "%s" run "%s" /usr/bin/devpoke\n' "$buildroot" "$root" >"$work/devpoke"
