@@ -30,6 +30,7 @@ packages=(
 host=$(dpkg --print-architecture)
 for arch in $(awk -F'|' '!/^#/ && NF > 1 && n++ { print $1 }' cmake/arches.table); do
     [ "$arch" = "$host" ] || packages+=("g++-12-$(arch_field "$arch" cross | sed 's/-$//')")
+    # shellcheck disable=SC2310 # arch_field is one awk after a setting that cannot fail
     [ "$(arch_field "$arch" series)" = - ] || packages+=("$(arch_field "$arch" package)")
 done
 

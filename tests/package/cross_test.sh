@@ -17,6 +17,7 @@ command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
 rm -rf "$work" && mkdir -p "$work"
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 multiarch=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
+# shellcheck disable=SC2310 # arch_field is one awk after a setting that cannot fail
 machine=$(arch_field "$arch" elf) || die "no architecture $arch in cmake/arches.table"
 elf_machine() { readelf -h "$1" 2>&1 | sed -n 's/^ *Machine: *//p'; }
 
