@@ -47,7 +47,8 @@ per_byte() { # per_byte <command...> : reads the FIFO "fifofile"
 }
 rm -f fifofile
 drain_calls=$(per_byte "$fifodrain")
-rm -f fifofile && mkfifo fifofile
+rm -f fifofile
+mkfifo fifofile
 cat_calls=$(per_byte cat fifofile)
 
 printf '%-44s %10s %16s\n' "copy of ${mib} MiB through a FIFO" "MiB/s" "syscalls/byte"

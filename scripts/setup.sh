@@ -46,7 +46,8 @@ if [ "$(id -u)" -ne 0 ]; then
     sudo=sudo
 fi
 log=build/setup.log
-mkdir -p build && : >"$log"
+mkdir -p build
+: >"$log"
 # Run through sudo from a user's clone: the build folder stays that user's.
 [ -z "${SUDO_UID-}" ] || chown "$SUDO_UID:${SUDO_GID-}" build "$log"
 echo "setup: ${#missing[@]} of ${#packages[@]} packages to install: ${missing[*]} (apt's output: $log)"

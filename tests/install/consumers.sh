@@ -8,7 +8,8 @@
 #     installed selfbuild on the installed source in a scratch folder.
 set -euo pipefail
 how=$1 prefix=$2 source=$3 expected=$4 scratch=$5
-rm -rf "$scratch" && mkdir -p "$scratch"
+rm -rf "$scratch"
+mkdir -p "$scratch"
 libdir=$(dirname "$(find "$prefix" -name liblistcore.so | head -n 1)")
 
 if [ "$how" = programs ]; then

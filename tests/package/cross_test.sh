@@ -14,7 +14,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$top/kernel_modules/tools/arches.sh"
 command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
 [ -f "$kernel/release" ] || die "no cached kernel in $kernel: the build fetches it (kernel_modules/tools/kernels.sh)"
-rm -rf "$work" && mkdir -p "$work"
+rm -rf "$work"
+mkdir -p "$work"
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 multiarch=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
 # shellcheck disable=SC2310 # arch_field is one awk after a setting that cannot fail
