@@ -59,23 +59,16 @@ int main() {
             break;
         if (choice == 1) {
             std::puts("Writing Value to Driver");
-            // The commands announce 8 bytes; the driver takes the 32-bit value
-            // at the address passed, so it goes first, the rest zero, whatever
-            // the byte order.
-            unsigned char arg[_IOC_SIZE(WRITE_VALUE_CMD)] = {};
-            std::memcpy(arg, &choice, sizeof choice);
-            if (ioctl(fd, WRITE_VALUE_CMD, arg) < 0)
+            qvx_arg arg = qvx_arg_of(choice);
+            if (ioctl(fd, WRITE_VALUE_CMD, arg.bytes) < 0)
                 refused("write");
         } else if (choice == 2) {
             std::puts("Reading Value from Driver");
-            unsigned char arg[_IOC_SIZE(READ_VALUE_CMD)] = {};
-            if (ioctl(fd, READ_VALUE_CMD, arg) < 0) {
+            qvx_arg arg = qvx_arg_of(0);
+            if (ioctl(fd, READ_VALUE_CMD, arg.bytes) < 0)
                 refused("read");
-            } else {
-                int32_t result;
-                std::memcpy(&result, arg, sizeof result);
-                std::printf("Value is %d\n", result);
-            }
+            else
+                std::printf("Value is %d\n", qvx_value_of(&arg));
         } else {
             break;
         }

@@ -22,9 +22,15 @@
 
 #define QVX_DEVICE_PATH "/dev/qvx_device"
 
-/* Hands the driver a value. */
+/*
+ * Hands the driver a value. Only a descriptor opened for writing may: on one
+ * opened read-only the call fails with EBADF and the value stays as it was.
+ */
 #define WRITE_VALUE_CMD _IOW('a', 'a', __u64)
-/* Fetches a value from the driver. */
+/*
+ * Fetches a value from the driver, on any descriptor of the node, one opened
+ * write-only too: whoever may open it for writing sets the value anyway.
+ */
 #define READ_VALUE_CMD _IOR('a', 'b', __u64)
 
 /*
@@ -40,5 +46,28 @@ static_assert(_IOC_TYPE(WRITE_VALUE_CMD) == 'a' && _IOC_NR(WRITE_VALUE_CMD) == '
 static_assert(_IOC_TYPE(READ_VALUE_CMD) == 'a' && _IOC_NR(READ_VALUE_CMD) == 'b' &&
 		      _IOC_SIZE(READ_VALUE_CMD) == 8 && _IOC_DIR(READ_VALUE_CMD) == _IOC_READ,
 	      "READ_VALUE_CMD: 'a', 'b', 8 bytes, read from the driver");
+
+#ifndef __KERNEL__
+#include <string.h>
+/* The argument as every caller lays it out: zeroed, the value first. */
+struct qvx_arg {
+	unsigned char bytes[8];
+};
+static inline struct qvx_arg qvx_arg_of(__s32 value)
+{
+	struct qvx_arg arg = { { 0 } };
+
+	memcpy(arg.bytes, &value, sizeof(value));
+	return arg;
+}
+static inline __s32 qvx_value_of(const struct qvx_arg *arg)
+{
+	__s32 value;
+
+	memcpy(&value, arg->bytes, sizeof(value));
+	return value;
+}
+static_assert(sizeof(struct qvx_arg) == _IOC_SIZE(WRITE_VALUE_CMD), "an argument of 8 bytes");
+#endif
 
 #endif /* QVX_DEVICE_H */

@@ -418,12 +418,12 @@ static void turnpair(const char *ko) {
 /* One ioctl with the n-th call failing (none for 0); 0 or the error, and
  * the value the argument holds after it. */
 static int ioctl_call(int fd, unsigned long cmd, unsigned n, int32_t *value, int *injected) {
-    uint64_t arg = (uint32_t)*value;
+    struct qvx_arg arg = qvx_arg_of(*value);
     if (n)
         arm(n);
-    int err = ioctl(fd, cmd, &arg) == 0 ? 0 : errno;
+    int err = ioctl(fd, cmd, arg.bytes) == 0 ? 0 : errno;
     *injected = n && fired();
-    *value = (int32_t)(uint32_t)arg;
+    *value = qvx_value_of(&arg);
     return err;
 }
 

@@ -41,19 +41,19 @@ static int work(int process, long pairs, long processes) {
         return 1;
     }
     for (long i = 0; i < pairs; i++) {
-        uint64_t arg = (uint32_t)((process + 1) << ROUND_BITS | i);
-        if (ioctl(fd, WRITE_VALUE_CMD, &arg) != 0) {
+        struct qvx_arg arg = qvx_arg_of((int32_t)((process + 1) << ROUND_BITS | i));
+        if (ioctl(fd, WRITE_VALUE_CMD, arg.bytes) != 0) {
             fprintf(stderr, "qvx_stress: write %ld of process %d: %s\n", i, process,
                     strerror(errno));
             return 1;
         }
-        arg = UINT64_MAX;
-        if (ioctl(fd, READ_VALUE_CMD, &arg) != 0) {
+        arg = qvx_arg_of(-1);
+        if (ioctl(fd, READ_VALUE_CMD, arg.bytes) != 0) {
             fprintf(stderr, "qvx_stress: read %ld of process %d: %s\n", i, process,
                     strerror(errno));
             return 1;
         }
-        uint32_t v = (uint32_t)arg;
+        uint32_t v = (uint32_t)qvx_value_of(&arg);
         long writer = (long)(v >> ROUND_BITS) - 1, round = (long)(v & ((1u << ROUND_BITS) - 1));
         if (v != 0 && (writer < 0 || writer >= processes || round >= pairs)) {
             fprintf(stderr, "qvx_stress: process %d read %#x, which nobody wrote\n", process, v);
@@ -77,17 +77,18 @@ enum { NOT_TRIED = -1 };
 
 /* The calls go through `through`; `fd` sets and reads back the value kept. */
 static int check_bad(int fd, int through, const char *what, void *arg, int write, int read) {
-    static const uint64_t kept = 0x5eed;
-    uint64_t back = kept;
+    static const int32_t kept = 0x5eed;
+    struct qvx_arg back = qvx_arg_of(kept);
     int failed = 0;
     printf("%s:", what);
     if (write != NOT_TRIED) {
-        failed |= call(fd, WRITE_VALUE_CMD, &back) != 0;
+        failed |= call(fd, WRITE_VALUE_CMD, back.bytes) != 0;
         int err = call(through, WRITE_VALUE_CMD, arg);
         printf(" write %s", outcome(err));
-        back = 0;
-        if (call(fd, READ_VALUE_CMD, &back) != 0 || back != kept) {
-            printf(" (the value read back is %#x, not %#x)", (uint32_t)back, (uint32_t)kept);
+        back = qvx_arg_of(0);
+        if (call(fd, READ_VALUE_CMD, back.bytes) != 0 || qvx_value_of(&back) != kept) {
+            printf(" (the value read back is %#x, not %#x)", (uint32_t)qvx_value_of(&back),
+                   (uint32_t)kept);
             failed = 1;
         }
         failed |= err != write;
@@ -141,7 +142,7 @@ static int bad_arguments(void) {
         fprintf(stderr, "qvx_stress: cannot open %s: %s\n", QVX_DEVICE_PATH, strerror(errno));
         return 1;
     }
-    uint64_t good = 0x600d;
+    struct qvx_arg good = qvx_arg_of(0x600d);
     static const struct {
         const char *what;
         int read_only, write, read;
@@ -154,7 +155,7 @@ static int bad_arguments(void) {
         {"a descriptor opened read-only", 1, EBADF, 0},
     };
     /* The kernel's direct map of all memory: writable, were it not the kernel's. */
-    void *args[] = {NULL, map + page, (void *)0xffff888000000000ul, ro, map + page - 2, &good};
+    void *args[] = {NULL, map + page, (void *)0xffff888000000000ul, ro, map + page - 2, good.bytes};
     int failed = 0;
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++)
         failed |= check_bad(fd, cases[i].read_only ? read_only : fd, cases[i].what, args[i],
@@ -174,8 +175,8 @@ static int bad_arguments(void) {
         unsigned int cmd = r % 4 ? next_random(&x) : near;
         if (cmd == WRITE_VALUE_CMD || cmd == READ_VALUE_CMD || generic_type(cmd))
             continue;
-        uint64_t buffer = 0;
-        if (call(fd, cmd, &buffer) == ENOTTY)
+        struct qvx_arg buffer = qvx_arg_of(0);
+        if (call(fd, cmd, buffer.bytes) == ENOTTY)
             enotty++;
         else if (other++ == 0)
             first_other = cmd;
