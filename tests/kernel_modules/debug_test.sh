@@ -65,7 +65,7 @@ key=$(cat "$1/.complete" "$work/scenario.sh" "$here/vm.sh" | sha256sum | cut -c1
 cache_lock "$base" "baseline: waiting for another test that is making it in $base"
 if ! cache_complete "$base" "$key"; then
     echo "baseline: the scenario without the modules in $(cat "$1/release") on $2 CPU(s), once (as long as the test itself, 1 to 4 min)"
-    "$here/vm.sh" "$1" "$2" "$work/scenario.sh" "$work/baseline" "$5" "$6" "$7" >"$work/baseline.out" ||
+    VM_STAGE=baseline "$here/vm.sh" "$1" "$2" "$work/scenario.sh" "$work/baseline" "$5" "$6" "$7" >"$work/baseline.out" ||
         die_with_log "$work/baseline.out" "the run without the modules failed"
     cp "$work/baseline.klog" "$base/klog"
     cache_stamp "$base" "$key"

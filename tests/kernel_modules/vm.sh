@@ -18,9 +18,12 @@
 # set (the log of the same scenario run without the modules). A VM that
 # hangs or crashes leaves only the console, which shows the kernel's
 # gravest lines; one that does so before the scenario began (within
-# BOOT_TIMEOUT seconds, 150 unless said otherwise), when nothing of the
-# modules has run, is booted again, twice at most, and what each boot
-# showed is said.
+# VM_BOOT_LIMIT seconds), when nothing of the modules has run, is booted
+# again, VM_BOOTS times in all, and what each boot showed is said. The
+# scenario gets VM_SCENARIO_LIMIT seconds from its start to the VM's end; one
+# that runs out of them is stopped, and the last mark it printed said. The
+# limits come from vm-limits beside this file unless the environment sets
+# them; VM_STAGE, when set, names the run in every message (a baseline, say).
 # Ends with 0 when the scenario ran to its end (whatever its status), the
 # log holds no report about the modules among the files and every checker
 # the kernel was built with was active; with 77 (skipped) when a module to
@@ -28,6 +31,10 @@
 # folder, or an unavailable file beside the module, says why).
 set -euo pipefail
 . "$(dirname "$0")/../../shell/common.sh"
+while IFS='=' read -r name value; do
+    [ -n "${!name:-}" ] || printf -v "$name" %s "$value"
+done < <(grep -E '^[A-Z_]+=[0-9]+$' "$(dirname "$0")/vm-limits")
+ME="vm.sh${VM_STAGE:+ ($VM_STAGE)}"
 . "$(dirname "$0")/../../kernel_modules/tools/arches.sh"
 [ $# -ge 4 ] || die "usage: vm.sh <kernel folder> <cpus> <scenario.sh> <transcript> [file...]"
 kernel=$1 cpus=$2 scenario=$3 transcript=$4
@@ -139,13 +146,17 @@ status=0
 read -ra machine <<<"$(field machine)"
 read -ra port <<<"$(field port)"
 port=("${port[@]//@FILE@/$raw.klog}")
-timeout "${VM_TIMEOUT:-120}" "$qemu" "${machine[@]}" -m 256 -smp "$cpus" \
+timeout $((VM_BOOT_LIMIT + VM_SCENARIO_LIMIT + 10)) "$qemu" "${machine[@]}" -m 256 -smp "$cpus" \
     -kernel "$kernel/vmlinuz" -initrd "$root.img" \
     -append "console=$(field console) loglevel=3 printk.time=0 panic=-1 log_buf_len=4M" \
     -display none -serial file:"$raw" "${port[@]}" -no-reboot </dev/null &
-vm=$! deadline=$((SECONDS + ${BOOT_TIMEOUT:-150})) hung=
-until grep -q '^@@ scenario begin' "$raw" 2>/dev/null || ! kill -0 $vm 2>/dev/null; do
-    [ $SECONDS -lt $deadline ] || { hung=1 && kill $vm && break; }
+# The boot's limit until the scenario begins, then the scenario's.
+vm=$! deadline=$((SECONDS + VM_BOOT_LIMIT)) stage=boot late=
+while kill -0 $vm 2>/dev/null; do
+    if [ $stage = boot ] && grep -q '^@@ scenario begin' "$raw" 2>/dev/null; then
+        stage=scenario deadline=$((SECONDS + VM_SCENARIO_LIMIT))
+    fi
+    [ $SECONDS -lt $deadline ] || { late=$stage && kill $vm && break; }
     sleep 1
 done
 wait $vm || status=$?
@@ -154,11 +165,12 @@ tr -d '\r' <"$raw" >"$transcript"
 # modules': what this boot showed is said, and the kernel booted again.
 if ! grep -q '^@@ scenario begin' "$transcript"; then
     boot=${VM_BOOT:-1}
-    echo "vm.sh: boot $boot of 3 $([ -n "$hung" ] && echo "hung for ${BOOT_TIMEOUT:-150} s" ||
+    echo "$ME: boot $boot of $VM_BOOTS $([ -n "$late" ] && echo "hung for $VM_BOOT_LIMIT s (VM_BOOT_LIMIT)" ||
         echo "ended (qemu status $status)") before the scenario began; its console's gravest lines:"
     { grep -E 'Kernel panic|Oops|BUG|RIP:|general protection|int3|WARNING' "$transcript" ||
         tail -n 5 "$transcript"; } | head -n 8 | sed 's/^/    /'
-    [ "$boot" -lt 3 ] || die_with_log "$transcript" "the kernel did not boot to the scenario 3 times"
+    [ "$boot" -lt "$VM_BOOTS" ] ||
+        die_with_log "$transcript" "the kernel did not boot to the scenario $VM_BOOTS times"
     rm -rf "$root" "$root.img" "$raw" "$raw.klog"
     VM_BOOT=$((boot + 1)) exec "$0" "$kernel" "$cpus" "$scenario" "$transcript" "$@"
 fi
@@ -185,7 +197,8 @@ tr -d '\r' <"$raw.klog" | { base64 -d | gunzip; } 2>/dev/null | awk '
         done = text == "@@ kernel log end"
     }' >"$transcript.klog" || true
 rm -f "$raw" "$raw.klog"
-[ $status -eq 124 ] && echo "vm.sh: the VM did not finish within ${VM_TIMEOUT:-120} s" >&2
+[ -z "$late" ] || echo "$ME: the scenario ran out of its $VM_SCENARIO_LIMIT s (VM_SCENARIO_LIMIT) \
+after its mark '$(grep '^@@ ' "$transcript" | tail -n 1)'" >&2
 if ! grep -q '^@@ scenario end' "$transcript"; then
     die_with_log "$transcript" "the scenario did not run to its end (qemu status $status)"
 fi
