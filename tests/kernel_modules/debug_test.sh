@@ -8,10 +8,11 @@
 # modules are then repeated with each of their fault-injectable calls failing
 # in turn (failnth.c), which the kernel must be able to do. Each scenario
 # says when it ends; one that did not fails the test.
-# vm.sh fails the test on any checker's report about the modules: any report
-# but those that the same scenario gives without the modules in this kernel
-# on as many CPUs (the baseline, run once and kept in the kernel's cache
-# folder, baseline/smp<cpus>/klog, until the kernel or the scenario changes).
+# vm.sh fails the test on any checker's report about the modules (by
+# reports.awk's rules): one naming a function of theirs, and one naming
+# nothing of theirs that the same scenario does not give without the modules
+# in this kernel on as many CPUs (the baseline, run once and kept in the
+# kernel's cache folder, baseline/smp<cpus>/klog, until what it runs changes).
 #   debug_test.sh <kernel folder> <cpus> <turnpair.ko> <qvx_device.ko> <devpoke> <qvx_stress> <failnth> [fault-injection]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -52,16 +53,24 @@ SCENARIO
     "$devpoke_test" vm-scenario stress
     [ -z "${8:-}" ] || failnth_scenario
 } >"$work/scenario.sh"
-if [ -n "${8:-}" ]; then
-    for option in CONFIG_FAULT_INJECTION_DEBUG_FS CONFIG_FAILSLAB CONFIG_FAIL_PAGE_ALLOC CONFIG_FAULT_INJECTION_USERCOPY; do
-        grep -qx "$option=y" "$1/kdir/.config" || fail "the kernel lacks $option, which the fault injection needs"
-    done
-fi
+# A kernel made from other fragments than today's lacks what the scenario
+# and the checks count on: that fails here, before any VM runs.
+fragments=$here/../../kernel_modules/tools/debug
+[ -f "$1/kdir/.config" ] || die "$1 holds no kernel: the build makes it (-DDEBUG_KERNELS=ON)"
+for f in "$fragments/common.config" "$fragments/${1##*/debug-}.config"; do
+    missing=$(grep -E '^(CONFIG_|# CONFIG_.* is not set$)' "$f" | grep -vxF -f "$1/kdir/.config" || true)
+    [ -z "$missing" ] || die "$1 lacks what ${f##*/} asks for (the build makes it anew):"$'\n'"$missing"
+done
 
-# The baseline: made by one test at a time; the key names the kernel, the
-# scenario and the VM it runs in.
+# The baseline: made by one test at a time; the key covers what it runs:
+# the kernel, the scenario, the programs, and vm.sh with the files it
+# sources, comment lines and blank lines left out.
 base=$1/baseline/smp$2
-key=$(cat "$1/.complete" "$work/scenario.sh" "$here/vm.sh" | sha256sum | cut -c1-16)
+code() { sed -e '/^[[:space:]]*#/d' -e '/^[[:space:]]*$/d' "$@"; }
+sourced=$(sed -n 's|^\. "$(dirname "$0")/\(.*\)"$|'"$here"'/\1|p' "$here/vm.sh")
+# shellcheck disable=SC2086 # the files vm.sh sources, one a word
+key=$({ cat "$1/.complete" "$5" "$6" "$7" && code "$work/scenario.sh" "$here/vm.sh" $sourced; } |
+    sha256sum | cut -c1-16)
 cache_lock "$base" "baseline: waiting for another test that is making it in $base"
 if ! cache_complete "$base" "$key"; then
     echo "baseline: the scenario without the modules in $(cat "$1/release") on $2 CPU(s), once (as long as the test itself, 1 to 4 min)"

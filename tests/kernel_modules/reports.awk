@@ -13,25 +13,36 @@
 # how many reports were the kernel's own.
 #
 # A report logged before the scenario began is the kernel's own: nothing of
-# the modules ran yet. With a baseline, the log of the same scenario run
-# without the modules, any other report is about the modules unless the
-# baseline has one of the same kind (its first line, without numbers and
-# addresses) with the same top frames: a worker task leaked through
-# kthreadd, or a reference dropped twice and reported from an RCU callback,
-# names no symbol of theirs. Without a baseline (Debian's kernels), a
-# report is about the modules when a symbol in it is theirs ("[name]") or a
-# stack frame is an address with no symbol: the code of a module that has
-# since been unloaded, and the VM loads no modules but those under test. A
-# data-race report (KCSAN) counts only by the two racing functions in its
-# first line, with a baseline or without: its stack traces may pass through
-# a module that merely called into the racing code (printk's ring buffer,
-# say), and a race inside the kernel's own code that only the modules'
-# calls bring about is not in the baseline either (4 processes contending
-# for qvx_device's mutex: "data-race in osq_lock / osq_wait_next", in the
-# kernel's optimistic spinning, in 6.1).
+# the modules ran yet. Any other is about the modules when a symbol in it is
+# theirs ("[name]") or a stack frame is an address with no symbol: the code
+# of a module that has since been unloaded, and the VM loads no modules but
+# those under test. A report naming nothing of theirs is judged by the
+# baseline, the log of the same scenario run without the modules, when
+# there is one (not for Debian's kernels): it is theirs unless the baseline
+# has one of the same kind (its first line, without numbers and addresses)
+# with the same top frames below the checkers' own (a worker task leaked
+# through kthreadd, or a reference dropped twice and reported from an RCU
+# callback, names no symbol of theirs). A stall, a soft lockup or a hung
+# task naming nothing of theirs is what a loaded machine's emulation gives
+# too: it is theirs only when the scenario failed as well (scenario_status,
+# from vm.sh, not 0). A data-race report (KCSAN) counts only by the two
+# racing functions in its first line, with a baseline or without: its stack
+# traces may pass through a module that merely called into the racing code
+# (printk's ring buffer, say), and a race inside the kernel's own code that
+# only the modules' calls bring about is not in the baseline either (4
+# processes contending for qvx_device's mutex: "data-race in osq_lock /
+# osq_wait_next", in the kernel's optimistic spinning, in 6.1).
 
-# The frames a report is matched by, below the line that names it.
+# The frames a report is matched by, below the line that names it and the
+# checkers' own frames (printing, the allocator's, lockdep's, KASAN's...),
+# which many reports share.
 function top_frames() { return 4 }
+function checkers_own(f) {
+    return f ~ /^(dump_stack|__dump_stack|show_stack|print_|__warn|warn_|report_bug|handle_bug|exc_|asm_exc_)/ ||
+        f ~ /^(__?lock_acquire|lock_acquired|lockdep_|mark_lock|check_|validate_chain|__might_|___might_)/ ||
+        f ~ /^(_?_?_?kmalloc|__kmem_cache|kmem_cache_alloc|slab_|__slab|___slab|kmemleak_|kasan_|__kasan_)/ ||
+        f ~ /^(kfree|__kfree|kmem_cache_free|kvfree|ubsan_|__ubsan_|stack_trace_|stack_depot|refcount_warn)/
+}
 
 function begin_report() {
     close_report()
@@ -40,6 +51,7 @@ function begin_report() {
     nframes = 0
     ours = 0
     kcsan = $0 ~ /^BUG: KCSAN: /
+    timing = $0 ~ /^(rcu: INFO: .*stall|watchdog: BUG: soft lockup|INFO: task .* blocked for more than)/
     kind = $0
     gsub(/0x[0-9a-f]+/, "0x...", kind)
     signature = $0
@@ -68,7 +80,9 @@ function close_report(    i) {
         nbase++
         return
     }
-    if (baseline != "" && begun && !kcsan)
+    if (!ours && timing)
+        ours = scenario_status + 0 != 0
+    else if (!ours && baseline != "" && !kcsan)
         ours = !(signature in base)
     if (ours && begun) {
         nours++
@@ -132,7 +146,7 @@ function read_line() {
         return
     if (f == "0x" && !kcsan)
         ours = 1
-    if (nlines > 1 && ++nframes <= top_frames())
+    if (nlines > 1 && !checkers_own(f) && ++nframes <= top_frames())
         signature = signature " < " f
 }
 

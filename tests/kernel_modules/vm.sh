@@ -208,4 +208,4 @@ for f in "$@"; do
     case $f in *.ko) modules+=("$(basename "$f" .ko)") ;; esac
 done
 awk -v modules="${modules[*]}" -v config="$kernel/kdir/.config" -v baseline="${BASELINE:-}" \
-    -f "$(dirname "$0")/reports.awk" "$transcript.klog"
+    -v scenario_status="$(sed -n 's/^@@ scenario end //p' "$transcript")" -f "$(dirname "$0")/reports.awk" "$transcript.klog"
