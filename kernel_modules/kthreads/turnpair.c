@@ -27,6 +27,8 @@
 #include <linux/sched/task.h>
 #include <linux/spinlock.h>
 
+#include "turnpair.h"
+
 static int mglb;
 static spinlock_t spnvar;
 static struct task_struct *thr;
@@ -55,9 +57,9 @@ static int take_turns(int odd)
 
 			WRITE_ONCE(mglb, v + 1);
 			if (odd)
-				printk(KERN_INFO "thread1 : %d \n", v);
+				printk(KERN_INFO TURNPAIR_ODD_VALUE, v);
 			else
-				printk(KERN_INFO "\t\tthread2 : %d \n", v);
+				printk(KERN_INFO TURNPAIR_EVEN_VALUE, v);
 		}
 		spin_unlock(&spnvar);
 		if (last)
@@ -88,20 +90,20 @@ static int __init mychar_driver(void)
 {
 	spin_lock_init(&spnvar);
 
-	thr = kthread_create_on_node(mykthread, &a, -1, "vurt");
+	thr = kthread_create_on_node(mykthread, &a, -1, TURNPAIR_ODD_WORKER);
 	if (IS_ERR(thr)) {
-		printk(KERN_INFO "failed to create the thread \n");
+		printk(KERN_INFO TURNPAIR_NOT_CREATED);
 		set_lone();
 	} else {
 		get_task_struct(thr);
-		printk(KERN_INFO "our thread created succesfully \n");
+		printk(KERN_INFO TURNPAIR_CREATED);
 		if (wake_up_process(thr))
-			printk(KERN_INFO "out thread started now\n");
+			printk(KERN_INFO TURNPAIR_STARTED);
 		else
-			printk(KERN_INFO "out thread has already started \n");
+			printk(KERN_INFO TURNPAIR_HAD_STARTED);
 	}
 
-	thr2 = kthread_create_on_node(mykthread2, &a, -1, "mykthread2");
+	thr2 = kthread_create_on_node(mykthread2, &a, -1, TURNPAIR_EVEN_WORKER);
 	if (!IS_ERR(thr2)) {
 		get_task_struct(thr2);
 		wake_up_process(thr2);
@@ -121,9 +123,9 @@ static void __exit mychar_exit(void)
 		kthread_stop(thr2);
 		put_task_struct(thr2);
 	}
-	printk(KERN_INFO "our thread is stoped \n");
-	printk(KERN_INFO "my char driver : \n");
-	printk(KERN_INFO "unloaded succesfully\n");
+	printk(KERN_INFO TURNPAIR_STOPPED);
+	printk(KERN_INFO TURNPAIR_DRIVER);
+	printk(KERN_INFO TURNPAIR_UNLOADED);
 }
 
 module_init(mychar_driver);

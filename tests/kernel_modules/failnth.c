@@ -43,6 +43,7 @@
 #include <unistd.h>
 
 #include "qvx_device.h"
+#include "turnpair.h"
 
 enum { LOG_READ_CLEAR = 4, LOG_SIZE_BUFFER = 10 };
 /* The flag of a kernel thread in /proc/<pid>/stat. */
@@ -167,7 +168,8 @@ static int worker(long pid) {
     if (!open || !close || sscanf(close + 1, " %*c %*d %*d %*d %*d %*d %lu", &flags) != 1)
         return 0;
     *close = '\0';
-    return (flags & PF_KTHREAD) && (!strcmp(open + 1, "vurt") || !strcmp(open + 1, "mykthread2"));
+    return (flags & PF_KTHREAD) &&
+           (!strcmp(open + 1, TURNPAIR_ODD_WORKER) || !strcmp(open + 1, TURNPAIR_EVEN_WORKER));
 }
 
 /*
@@ -282,22 +284,19 @@ static void summary(const struct tally *t) {
 /* Which worker a try kept from being created. */
 enum creation { BOTH_CREATED, FIRST_NOT_CREATED, SECOND_NOT_CREATED };
 static const char *const lone_name[] = {"-", "first", "second"};
-static const char *const lone_log[] = {
-    "",
-    "failed to create the thread \n\t\tthread2 : 0 \n"
-    "our thread is stoped \nmy char driver : \nunloaded succesfully\n",
-    "our thread created succesfully \nout thread started now\n"
-    "our thread is stoped \nmy char driver : \nunloaded succesfully\n",
-};
+static char lone_log[3][256];
 static struct tally turnpair_tally = {.what = "loading turnpair"};
 static char lone_seen[3][512];
 
 /* One load of turnpair, checked; returns which worker was not created and
  * sets *injected. */
 static enum creation try_turnpair(int again, unsigned n, const char *ko, int *injected) {
+    /* Its lines, the values' first; a line is one of them when it begins
+     * with the text before its value or its end. */
     static const char *const ours[] = {
-        "our thread",     "out thread",     "failed to create",     "thread1 : ",
-        "\t\tthread2 : ", "my char driver", "unloaded succesfully",
+        TURNPAIR_ODD_VALUE, TURNPAIR_EVEN_VALUE,  TURNPAIR_CREATED,
+        TURNPAIR_STARTED,   TURNPAIR_HAD_STARTED, TURNPAIR_NOT_CREATED,
+        TURNPAIR_STOPPED,   TURNPAIR_DRIVER,      TURNPAIR_UNLOADED,
     };
     mark("turnpair", n);
     int err = load(n, ko, injected);
@@ -314,8 +313,7 @@ static enum creation try_turnpair(int again, unsigned n, const char *ko, int *in
     const char *log = take_log();
     enum creation created = BOTH_CREATED;
     if (strstr(log, " __kthread_create_on_node+"))
-        created =
-            strstr(log, ">failed to create the thread") ? FIRST_NOT_CREATED : SECOND_NOT_CREATED;
+        created = strstr(log, ">" TURNPAIR_NOT_CREATED) ? FIRST_NOT_CREATED : SECOND_NOT_CREATED;
     static char mine[1 << 16];
     size_t used = 0;
     int lines = 0, values = 0;
@@ -324,9 +322,9 @@ static enum creation try_turnpair(int again, unsigned n, const char *ko, int *in
         const char *end = strchrnul(line, '\n'), *text = strchr(line, '>');
         text = text && text < end ? text + 1 : line;
         for (size_t i = 0; i < sizeof(ours) / sizeof(*ours); i++)
-            if (!strncmp(text, ours[i], strlen(ours[i]))) {
+            if (!strncmp(text, ours[i], strcspn(ours[i], "%\n"))) {
                 lines++;
-                values += i == 3 || i == 4;
+                values += i < 2;
                 if (used < sizeof(mine))
                     used += (size_t)snprintf(mine + used, sizeof(mine) - used, "%.*s\n",
                                              (int)(end - text), text);
@@ -523,6 +521,12 @@ int main(int argc, char **argv) {
     if (log_size <= 0 || !(log_buf = malloc((size_t)log_size + 1)))
         die("cannot size the kernel's log");
     take_log();
+    snprintf(
+        lone_log[FIRST_NOT_CREATED], sizeof(lone_log[0]),
+        TURNPAIR_NOT_CREATED TURNPAIR_EVEN_VALUE TURNPAIR_STOPPED TURNPAIR_DRIVER TURNPAIR_UNLOADED,
+        0);
+    snprintf(lone_log[SECOND_NOT_CREATED], sizeof(lone_log[0]), "%s",
+             TURNPAIR_CREATED TURNPAIR_STARTED TURNPAIR_STOPPED TURNPAIR_DRIVER TURNPAIR_UNLOADED);
     began = centiseconds();
     turnpair(argv[1]);
     qvx_device(argv[2]);

@@ -16,9 +16,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+# The workers' names and the module's lines as turnpair.h has them, in C's
+# notation (\t, \n): text <NAME>, for TURNPAIR_<NAME>.
+text() { sed -n "s/^#define TURNPAIR_$1 \"\(.*\)\"\$/\1/p" "$here/../../kernel_modules/kthreads/turnpair.h"; }
 
 scenario() {
-    echo "unloads=$1"
+    echo "unloads=$1 names='$(text ODD_WORKER)|$(text EVEN_WORKER)'"
     if [ "${2:-}" = booted ]; then
         cat <<'SCENARIO'
 load() { modprobe turnpair; }
@@ -50,7 +53,7 @@ dmesg -c >/dev/null
 SCENARIO
     fi
     cat <<'SCENARIO'
-workers() { grep -qxE 'vurt|mykthread2' /proc/[0-9]*/comm 2>/dev/null; }
+workers() { grep -qxE "$names" /proc/[0-9]*/comm 2>/dev/null; }
 for cycle in 1 2; do
     load
     while workers; do sleep 0.1; done
@@ -89,16 +92,22 @@ esac
 # A VM shared with other scenarios checks that each ended (debug_test.sh).
 [ "$what" = turnpair ] || ended "$console" cycles early-unloads
 section() { sed -n "/^@@ begin $1\$/,/^@@ end $1\$/p" "$console" | sed '1d;$d'; }
-# The module's lines, whatever level they carry; the kernel's own may come in
+# The module's lines, whatever level they carry: those that begin with one
+# of its texts up to the value or the end; the kernel's own may come in
 # between.
-mine() { grep -E '^<[0-9]+>(our thread|out thread|failed to create|thread1 : |		thread2 : |my char driver|unloaded succesfully)' || true; }
+lines="CREATED STARTED HAD_STARTED NOT_CREATED ODD_VALUE EVEN_VALUE STOPPED DRIVER UNLOADED"
+starts=$(for name in $lines; do printf '%b\n' "$(text "$name" | sed 's/%d.*//; s/\\n$//')"; done)
+mine() {
+    awk -v starts="$starts" 'BEGIN { n = split(starts, start, "\n") }
+        { for (i = 1; i <= n; i++) if (index(substr($0, index($0, ">") + 1), start[i]) == 1) { print; next } }'
+}
 
+# shellcheck disable=SC2059 # the module's own texts are the formats
 {
-    printf '<6>our thread created succesfully \n<6>out thread started now\n'
-    for v in $(seq 0 100); do
-        if [ $((v % 2)) -eq 0 ]; then printf '<6>\t\tthread2 : %d \n' $v; else printf '<6>thread1 : %d \n' $v; fi
-    done
-    printf '<6>our thread is stoped \n<6>my char driver : \n<6>unloaded succesfully\n'
+    for name in CREATED STARTED; do printf "<6>$(text $name)"; done
+    value=("<6>$(text EVEN_VALUE)" "<6>$(text ODD_VALUE)")
+    for v in $(seq 0 100); do printf "${value[v % 2]}" "$v"; done
+    for name in STOPPED DRIVER UNLOADED; do printf "<6>$(text $name)"; done
 } >"$work/cycle.expected"
 for cycle in cycle1 cycle2; do
     section $cycle | mine >"$work/$cycle"
@@ -108,14 +117,18 @@ done
 
 # Unloaded right after loading, each cycle logs the start lines, then a
 # prefix of the values (possibly empty) in order, then the exit lines.
-problem=$(section quick | mine | awk -v unloads="$unloads" '
+# (awk takes the texts' \t and \n as C does.)
+problem=$(section quick | mine | awk -v unloads="$unloads" -v created="$(text CREATED)" -v started="$(text STARTED)" \
+    -v odd="$(text ODD_VALUE)" -v even="$(text EVEN_VALUE)" -v stopped="$(text STOPPED)" -v driver="$(text DRIVER)" \
+    -v unloaded="$(text UNLOADED)" '
     function bad(why) { print "line " NR " (" $0 "): " why; exit }
-    state == "" && /^<6>our thread created succesfully $/ { state = "created"; next }
-    state == "created" && /^<6>out thread started now$/ { state = "run"; want = 0; next }
-    state == "run" && $0 == sprintf(want % 2 ? "<6>thread1 : %d " : "<6>\t\tthread2 : %d ", want) { want++; next }
-    state == "run" && /^<6>our thread is stoped $/ { state = "stopped"; next }
-    state == "stopped" && /^<6>my char driver : $/ { state = "driver"; next }
-    state == "driver" && /^<6>unloaded succesfully$/ { state = ""; cycles++; next }
+    { line = $0 "\n" }
+    state == "" && line == "<6>" created { state = "created"; next }
+    state == "created" && line == "<6>" started { state = "run"; want = 0; next }
+    state == "run" && line == "<6>" sprintf(want % 2 ? odd : even, want) { want++; next }
+    state == "run" && line == "<6>" stopped { state = "stopped"; next }
+    state == "stopped" && line == "<6>" driver { state = "driver"; next }
+    state == "driver" && line == "<6>" unloaded { state = ""; cycles++; next }
     { bad("out of place") }
     END { if (state != "" || cycles != unloads) print "saw " cycles + 0 " complete cycles of " unloads }')
 [ -z "$problem" ] || fail "loading and unloading at once: $problem"
