@@ -7,6 +7,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 # skip <what and why>: checks that cannot run here. A test whose other checks
 # pass then ends as skipped (status 77, the test's SKIP_RETURN_CODE).
 skip() { echo "SKIP: $*"; skips=$((skips + 1)); }
+. "$(dirname "${BASH_SOURCE[0]}")/kernel_modules/marks.sh"
 same() { # same <what> <got> <want>
     [ "$2" = "$3" ] || fail "$1: got [$2], want [$3]"
 }
@@ -14,13 +15,13 @@ same() { # same <what> <got> <want>
 # (EMULATOR, its words, which $EMULATOR splits), and C and C++ are compiled
 # by its compilers (CC, CXX).
 : "${EMULATOR:=}" "${CC:=gcc}" "${CXX:=g++}"
-# ended <console> <scenario>...: each scenario said "@@ ended <scenario>" in
+# ended <console> <scenario>...: each scenario marked "ended <scenario>" in
 # the VM's console; one that broke off, or was left out, did not.
 ended() {
     local console=$1 s
     shift
     for s; do
-        grep -qx "@@ ended $s" "$console" || fail "the scenario '$s' did not run to its end"
+        marked "ended $s" "$console" || fail "the scenario '$s' did not run to its end"
     done
 }
 # The libraries a binary needs, space-separated: "[libc.so.6] ".

@@ -163,7 +163,7 @@ dialogue 32-bit plain '1\n' '2\n' '0\n'
 dialogue 32-bit-refused-read refuse_reads '2\n' '0\n'
 prog=devpoke
 SCRIPT
-    echo 'echo "@@ ended dialogues"'
+    echo 'mark ended dialogues'
     [ -z "${stress:-}" ] || cat <<'SCRIPT'
 driver plain
 echo "@@ case stress"
@@ -178,7 +178,7 @@ sleep 6
 dmesg -c >stress.log
 suppressed=$(sed -n 's/.*: \([0-9]*\) callbacks suppressed$/\1/p' stress.log | awk '{ n += $1 } END { print n + 0 }')
 echo "logged $(grep -c '^qvx_device: ' stress.log) lines, $suppressed suppressed, in $took s"
-echo "@@ ended stress"
+mark ended stress
 echo "@@ case bad-arguments"
 ./qvx_stress bad 2>&1
 echo "@@ status $?"
@@ -187,16 +187,17 @@ exec 4</dev/qvx_device
 rmmod qvx_device 2>/dev/null && echo "unloaded while open" || echo "refused while open"
 exec 4<&-
 rmmod qvx_device && echo "unloaded once closed"
-echo "@@ ended bad-arguments"
+mark ended bad-arguments
 SCRIPT
 }
 
-check() { # check <transcript>, whose "@@ ended" lines ended() looks at
+check() { # check <transcript>, whose marks "ended" ended() looks at
     expected >"$work/expected"
-    grep -v '^@@ ended ' "$1" | diff -u "$work/expected" - && echo "all dialogues as expected"
+    grep -v "^$(mark ended) " "$1" | diff -u "$work/expected" - && echo "all dialogues as expected"
 }
 vm_scenario() {
     users=1
+    cat "$here/../kernel_modules/marks.sh"
     if [ -n "${booted:-}" ]; then
         cat <<'SCRIPT'
 # The users as an administrator makes them; the node as udev makes it.
@@ -207,11 +208,11 @@ driver() { modprobe -r qvx_device; case $1 in plain | grouped) modprobe qvx_devi
     refuse_reads) modprobe qvx_device refuse_reads=1 ;; esac; udevadm settle; dmesg -c >/dev/null; }
 driver_log() { dmesg -c -t | grep "^qvx_device: " || true; }
 driver plain
-echo "@@ node $(ls -l /dev/qvx_device)"
-echo "@@ devpoke begin"
+mark node "$(ls -l /dev/qvx_device)"
+mark begin devpoke
 SCRIPT
         dialogues
-        echo 'echo "@@ devpoke end"'
+        echo 'mark end devpoke'
         return
     fi
     # A member of the group qvx and a user outside it; "grouped" gives the
@@ -223,19 +224,19 @@ SCRIPT
     echo '    grouped) insmod qvx_device.ko && chgrp qvx /dev/qvx_device && chmod 0660 /dev/qvx_device ;;'
     echo '    refuse_reads) insmod qvx_device.ko refuse_reads=1 ;; esac; dmesg -c >/dev/null; }'
     echo 'driver_log() { dmesg -c | grep "^qvx_device: " || true; }'
-    echo 'echo "@@ devpoke begin"'
+    echo 'mark begin devpoke'
     dialogues
-    echo 'echo "@@ devpoke end"'
+    echo 'mark end devpoke'
 }
 vm_check() { # vm_check <console>
     users=1
     if [ -n "${booted:-}" ]; then
         local node
-        node=$(sed -n 's/^@@ node //p' "$1")
+        node=$(after node "$1")
         echo "the node as udev made it: $node"
         [[ $node == "crw-rw---- 1 root qvx "* ]] || { echo "the node is not root's and qvx's, mode 0660"; return 1; }
     fi
-    sed -n '/^@@ devpoke begin$/,/^@@ devpoke end$/p' "$1" | sed '1d;$d' >"$work/transcript.raw"
+    between devpoke "$1" >"$work/transcript.raw"
     grep '^logged [0-9]* lines' "$work/transcript.raw" | sed 's/^/the stress run /' || true
     awk -v most=$most_lines '/^logged [0-9]+ lines, [0-9]+ suppressed, in [0-9]+ s$/ && $2 <= most && $4 > 0 {
         $0 = "logged at most " most " lines, others suppressed" } 1' \
@@ -247,6 +248,7 @@ case ${1:-} in
 fake)
     cp "$2" "$work/devpoke"
     {
+        cat "$here/../kernel_modules/marks.sh"
         echo 'driver() { QVX_FAKE=$1; rm -f log; }'
         echo 'driver_log() { cat log 2>/dev/null || true; }'
         echo 'export QVX_FAKE QVX_FAKE_LOG=$PWD/log'

@@ -21,6 +21,7 @@ trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 text() { sed -n "s/^#define TURNPAIR_$1 \"\(.*\)\"\$/\1/p" "$here/../../kernel_modules/kthreads/turnpair.h"; }
 
 scenario() {
+    cat "$here/marks.sh"
     echo "unloads=$1 names='$(text ODD_WORKER)|$(text EVEN_WORKER)'"
     if [ "${2:-}" = booted ]; then
         cat <<'SCENARIO'
@@ -34,13 +35,13 @@ section() {
     marks=$((marks + 1))
     echo "qvx mark $marks" >/dev/kmsg
     until journalctl -k -o cat | grep -qx "qvx mark $marks"; do sleep 0.2; done
-    echo "@@ begin $1"
+    mark begin "$1"
     journalctl -k -o export --output-fields=PRIORITY,MESSAGE |
         awk -v from="qvx mark $((marks - 1))" -v to="qvx mark $marks" '
             /^PRIORITY=/ { level = substr($0, 10) }
             /^MESSAGE=/ { text = substr($0, 9) }
             /^$/ { if (text == to) exit; if (on) print "<" level ">" text; if (text == from) on = 1 }'
-    echo "@@ end $1"
+    mark end "$1"
 }
 section start >/dev/null
 SCENARIO
@@ -48,7 +49,7 @@ SCENARIO
         cat <<'SCENARIO'
 load() { insmod turnpair.ko; }
 unload() { rmmod turnpair; }
-section() { echo "@@ begin $1"; dmesg -r -c; echo "@@ end $1"; }
+section() { mark begin "$1"; dmesg -r -c; mark end "$1"; }
 dmesg -c >/dev/null
 SCENARIO
     fi
@@ -60,7 +61,7 @@ for cycle in 1 2; do
     unload
     section cycle$cycle
 done
-echo "@@ ended cycles"
+mark ended cycles
 for i in $(seq $unloads); do
     load
     unload
@@ -68,9 +69,9 @@ done
 # The last rmmod returns once its workers have stopped, but a stopped
 # worker stays listed until it has finished exiting: it gets 2 s for that.
 for i in $(seq 20); do workers || break; sleep 0.1; done
-workers && echo "@@ workers left running"
+workers && mark workers left running
 section quick
-echo "@@ ended early-unloads"
+mark ended early-unloads
 SCENARIO
 }
 
@@ -91,7 +92,7 @@ esac
 . "$here/../checks.sh"
 # A VM shared with other scenarios checks that each ended (debug_test.sh).
 [ "$what" = turnpair ] || ended "$console" cycles early-unloads
-section() { sed -n "/^@@ begin $1\$/,/^@@ end $1\$/p" "$console" | sed '1d;$d'; }
+section() { between "$1" "$console"; }
 # The module's lines, whatever level they carry: those that begin with one
 # of its texts up to the value or the end; the kernel's own may come in
 # between.
@@ -132,6 +133,6 @@ problem=$(section quick | mine | awk -v unloads="$unloads" -v created="$(text CR
     { bad("out of place") }
     END { if (state != "" || cycles != unloads) print "saw " cycles + 0 " complete cycles of " unloads }')
 [ -z "$problem" ] || fail "loading and unloading at once: $problem"
-grep -q '^@@ workers left running' "$console" && fail "workers still ran after the unloads"
+marked "workers left running" "$console" && fail "workers still ran after the unloads"
 
 finish "$what: all checks passed"

@@ -11,7 +11,8 @@
 # files land in /root, the scenario's working folder; programs among them
 # bring their loader and libraries along. The transcript has the
 # console's lines without their carriage returns; the scenario's own output
-# is between the markers "@@ scenario begin" and "@@ scenario end <status>".
+# is between the marks "scenario begin" and "scenario end <status>" (marks.sh,
+# which /init and the scenario find in /).
 # <transcript>.klog gets the kernel's log, from boot to the scenario's end
 # whatever the scenario clears, then kmemleak's findings where the kernel
 # has kmemleak; reports.awk sorts the reports in it, against BASELINE when
@@ -36,6 +37,7 @@ while IFS='=' read -r name value; do
 done < <(grep -E '^[A-Z_]+=[0-9]+$' "$(dirname "$0")/vm-limits")
 ME="vm.sh${VM_STAGE:+ ($VM_STAGE)}"
 . "$(dirname "$0")/../../kernel_modules/tools/arches.sh"
+. "$(dirname "$0")/marks.sh"
 [ $# -ge 4 ] || die "usage: vm.sh <kernel folder> <cpus> <scenario.sh> <transcript> [file...]"
 kernel=$1 cpus=$2 scenario=$3 transcript=$4
 shift 4
@@ -65,6 +67,7 @@ for applet in $(/bin/busybox --list); do
     [ -e "$root/bin/$applet" ] || ln -s busybox "$root/bin/$applet"
 done
 cp "$scenario" "$root/root/scenario.sh"
+cp "$(dirname "$0")/marks.sh" "$root/"
 for f in "$@"; do
     # The reason is the kernel folder's, or the build's (kept beside the module).
     for why in "$kernel/unavailable" "$(dirname "$f")/unavailable"; do
@@ -99,6 +102,7 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t debugfs debugfs /sys/kernel/debug 2>/dev/null
+. /marks.sh
 # The kernel's log, whole whatever the scenario clears, read as it comes by
 # a reader that runs ahead of the scenario's processes. When it falls behind
 # all the same, reading /dev/kmsg fails once and resumes at the oldest record
@@ -107,10 +111,10 @@ renice -20 -p $$ >/dev/null
 while cat /dev/kmsg >>/kmsg; [ $? -eq 1 ]; do :; done 2>/dev/null &
 renice 0 -p $$ >/dev/null
 cd /root
-echo "@@ scenario begin" >/dev/kmsg
-echo "@@ scenario begin"
+mark scenario begin >/dev/kmsg
+mark scenario begin
 sh ./scenario.sh
-echo "@@ scenario end $?"
+mark scenario end $?
 leaks=/sys/kernel/debug/kmemleak
 if [ -e $leaks ]; then
     # A leak shows from the second scan on, in objects 5 s old or more (the
@@ -124,11 +128,11 @@ fi
 # The reader has all once it has passed this mark; only what it wrote since
 # the mark went in is searched for it (records may still follow it).
 size=$(wc -c </kmsg)
-echo "@@ kernel log end" >/dev/kmsg
-until tail -c +$((size + 1)) /kmsg | grep -q ';@@ kernel log end$'; do sleep 0.1; done
+mark kernel log end >/dev/kmsg
+until tail -c +$((size + 1)) /kmsg | grep -q ";$(mark kernel log end)\$"; do sleep 0.1; done
 # Compressed for the second serial port, which carries some 50 kB/s; its
 # last close waits until all that was written has gone out.
-{ cat /kmsg; [ -n "$scanned" ] && echo "@@ kmemleak" && cat $leaks; } | gzip | base64 >/dev/ttyS1
+{ cat /kmsg; [ -n "$scanned" ] && mark kmemleak && cat $leaks; } | gzip | base64 >/dev/ttyS1
 reboot -f
 INIT
 # The kernel's log leaves by the architecture's second port.
@@ -153,7 +157,7 @@ timeout $((VM_BOOT_LIMIT + VM_SCENARIO_LIMIT + 10)) "$qemu" "${machine[@]}" -m 2
 # The boot's limit until the scenario begins, then the scenario's.
 vm=$! deadline=$((SECONDS + VM_BOOT_LIMIT)) stage=boot late=
 while kill -0 $vm 2>/dev/null; do
-    if [ $stage = boot ] && grep -q '^@@ scenario begin' "$raw" 2>/dev/null; then
+    if [ $stage = boot ] && grep -q "^$(mark scenario begin)" "$raw" 2>/dev/null; then
         stage=scenario deadline=$((SECONDS + VM_SCENARIO_LIMIT))
     fi
     [ $SECONDS -lt $deadline ] || { late=$stage && kill $vm && break; }
@@ -163,7 +167,7 @@ wait $vm || status=$?
 tr -d '\r' <"$raw" >"$transcript"
 # The emulator's faults and the kernel's own early init are not the
 # modules': what this boot showed is said, and the kernel booted again.
-if ! grep -q '^@@ scenario begin' "$transcript"; then
+if ! marked "scenario begin" "$transcript"; then
     boot=${VM_BOOT:-1}
     echo "$ME: boot $boot of $VM_BOOTS $([ -n "$late" ] && echo "hung for $VM_BOOT_LIMIT s (VM_BOOT_LIMIT)" ||
         echo "ended (qemu status $status)") before the scenario began; its console's gravest lines:"
@@ -198,14 +202,14 @@ tr -d '\r' <"$raw.klog" | { base64 -d | gunzip; } 2>/dev/null | awk '
     }' >"$transcript.klog" || true
 rm -f "$raw" "$raw.klog"
 [ -z "$late" ] || echo "$ME: the scenario ran out of its $VM_SCENARIO_LIMIT s (VM_SCENARIO_LIMIT) \
-after its mark '$(grep '^@@ ' "$transcript" | tail -n 1)'" >&2
-if ! grep -q '^@@ scenario end' "$transcript"; then
+after its mark '$(grep "^$(mark)" "$transcript" | tail -n 1)'" >&2
+if [ -z "$(after "scenario end" "$transcript")" ]; then
     die_with_log "$transcript" "the scenario did not run to its end (qemu status $status)"
 fi
-grep -q '@@ kernel log end$' "$transcript.klog" || die "the kernel's log did not come through to its end"
+grep -q "$(mark kernel log end)\$" "$transcript.klog" || die "the kernel's log did not come through to its end"
 modules=()
 for f in "$@"; do
     case $f in *.ko) modules+=("$(basename "$f" .ko)") ;; esac
 done
 awk -v modules="${modules[*]}" -v config="$kernel/kdir/.config" -v baseline="${BASELINE:-}" \
-    -v scenario_status="$(sed -n 's/^@@ scenario end //p' "$transcript")" -f "$(dirname "$0")/reports.awk" "$transcript.klog"
+    -v scenario_status="$(after "scenario end" "$transcript")" -f "$(dirname "$0")/reports.awk" "$transcript.klog"
