@@ -2,40 +2,81 @@
 # SPDX-License-Identifier: MIT
 # Builds the Debian packages liblistcore, liblistcore-dev, qvx-tools and
 # qvx-dkms with dpkg-buildpackage (no root needed, no debug symbol packages):
-#   scripts/package.sh [--arch <arch>] [output folder]   (default: build/packages)
+#   scripts/package.sh [--arch <arch>] [--repo <folder> [--key <key>]] [output folder]
+# into the output folder (default: build/packages). Their version is the
+# build's (scripts/version.sh): after a release, a changelog entry for the
+# build is written into the copy that is built, naming its commit.
 # With --arch (arm64), cross-built for that architecture by the cross
 # compilers of this machine's gcc version (g++-12-aarch64-linux-gnu), with
 # Debian's build profile "cross"; qvx-dkms, which is for every architecture,
 # is the same as from a native build.
+# With --repo, the packages are then published into the apt repository in
+# that folder (scripts/repo.sh, which says which key signs it).
 # The build runs in a copy of the source tree inside the output folder (dpkg
 # puts the packages beside the tree it builds, and debhelper works inside
 # it), so the checkout stays clean; the copy goes once the build succeeds.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/shell/common.sh"
-cross=()
-if [ "${1-}" = --arch ]; then
-    [ $# -ge 2 ] || die "usage: scripts/package.sh [--arch <arch>] [output folder]"
-    triplet=$(dpkg-architecture -a"$2" -qDEB_HOST_GNU_TYPE 2>/dev/null) || die "unknown architecture $2"
-    version=$(gcc -dumpversion)
-    export CC=$triplet-gcc-$version CXX=$triplet-g++-$version
-    command -v "$CXX" >/dev/null || die "$CXX is missing: run scripts/setup.sh"
-    cross=(-a"$2" "-Pcross,nocheck")
-    DEB_BUILD_OPTIONS="nocheck ${DEB_BUILD_OPTIONS:-}"
+usage="usage: scripts/package.sh [--arch <arch>] [--repo <folder> [--key <key>]] [output folder]"
+cross=() repo='' key=() out=''
+while [ $# -gt 0 ]; do
+    case $1 in
+    --arch)
+        [ $# -ge 2 ] || die "$usage"
+        triplet=$(dpkg-architecture -a"$2" -qDEB_HOST_GNU_TYPE 2>/dev/null) || die "unknown architecture $2"
+        version=$(gcc -dumpversion)
+        export CC=$triplet-gcc-$version CXX=$triplet-g++-$version
+        command -v "$CXX" >/dev/null || die "$CXX is missing: run scripts/setup.sh"
+        cross=(-a"$2" "-Pcross,nocheck")
+        DEB_BUILD_OPTIONS="nocheck ${DEB_BUILD_OPTIONS:-}"
+        ;;
+    --repo)
+        [ $# -ge 2 ] || die "$usage"
+        repo=$2
+        ;;
+    --key)
+        [ $# -ge 2 ] || die "$usage"
+        key=(--key "$2")
+        ;;
+    -*) die "$usage" ;;
+    *)
+        [ -z "$out" ] || die "$usage"
+        out=$1
+        shift
+        continue
+        ;;
+    esac
     shift 2
-fi
-out=${1:-$top/build/packages}
+done
+[ ${#key[@]} -eq 0 ] || [ -n "$repo" ] || die "--key names the key of a --repo: $usage"
+out=${out:-$top/build/packages}
 for tool in dpkg-buildpackage dh dh_dkms cmake; do
     command -v $tool >/dev/null || die "$tool is missing: run scripts/setup.sh"
 done
+version=$("$top/scripts/version.sh")
 
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 src=$out/source
 rm -rf "$src" "$out"/*.deb "$out"/*.ddeb "$out"/*.buildinfo "$out"/*.changes
 copy_source "$top" "$src" "$out"
+# A build after the release: an entry of its own above the release's, whose
+# trailer line it takes, dated as its commit.
+if [ "$version" != "$(sed -n '1s/^[^ ]* (\([^)]*\)).*/\1/p' "$src/debian/changelog")" ]; then
+    {
+        sed -n "1s/([^)]*)/($version)/p" "$src/debian/changelog"
+        printf '\n  * Built from commit %s, %s commits after the release %s.\n\n' \
+            "${version##*.g}" "$(echo "$version" | sed 's/.*+\([0-9]*\)\..*/\1/')" "${version%%+*}"
+        grep -m1 '^ -- ' "$src/debian/changelog" | sed "s/  .*/  $(LC_ALL=C date -R -d "@$(git -C "$top" log -1 --format=%ct)")/"
+        echo
+        cat "$src/debian/changelog"
+    } >"$src/debian/changelog.new"
+    mv "$src/debian/changelog.new" "$src/debian/changelog"
+fi
 (cd "$src" && DEB_BUILD_OPTIONS="parallel=${JOBS:-2} noautodbgsym ${DEB_BUILD_OPTIONS:-}" \
     dpkg-buildpackage "${cross[@]}" -b -us -uc) >"$out/build.log" 2>&1 ||
     LOG_TAIL=40 die_with_log "$out/build.log" "the package build failed"
 rm -rf "$src"
 ls "$out"/*.deb
+[ -z "$repo" ] || "$top/scripts/repo.sh" "${key[@]}" "$repo" "$out"/*.deb
