@@ -20,6 +20,7 @@ packages=(
     gcc-12-multilib g++-12-multilib                    # a static 32-bit devpoke for the VM (not the
                                                        # unversioned gcc-multilib: it conflicts with cross compilers)
     build-essential dpkg-dev debhelper dh-dkms lintian # Debian packages (scripts/package.sh)
+    apt-utils gpg                                      # their apt repository (scripts/repo.sh)
     linux-source-6.1 flex bison libelf-dev bc          # debug kernels for the VM
     groff-base mandoc clang-format shellcheck git      # manual pages, lint
     libglib2.0-dev gnuplot-nox                         # the benchmark's peer and its plot (no deliverable)
