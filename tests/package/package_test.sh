@@ -2,9 +2,10 @@
 # SPDX-License-Identifier: MIT
 # The Debian packages as a user meets them, on Debian 12 and 13. Built once:
 #   package_test.sh build <source folder> <version> <packages>
-# builds and lints them into <packages>/new and checks what they hold, and
-# builds those of the version one step lower, from a copy of the tree, into
-# <packages>/old. Then each run
+# builds and lints them into <packages>/new and checks what they hold and
+# that every file naming the version names today's, and builds those of the
+# previous release, from the commit that released it (scripts/version.sh),
+# into <packages>/old. Then each run
 #   package_test.sh <run> <release> <source folder> <version> <kernel folder> <root cache> <packages> <scratch>
 # installs them with apt, together with the headers of the release's cached
 # kernel, into a clean root of <release> (bookworm, trixie), where the
@@ -12,7 +13,11 @@
 # both modules for that kernel; the modules then run in that kernel; and
 # purging the packages leaves nothing of them behind. The runs:
 #   group    a group qvx made by hand is there before: the packages use it
-#   upgrade  the lower version is installed first, and today's upgrades it
+#   upgrade  the previous release is installed first, and today's upgrades it
+#            as the README has users install: apt install ./<packages>
+#   repo     the same through the signed repository scripts/repo.sh makes:
+#            the previous release installed from it, today's published into
+#            it and taken by apt upgrade; one signed by another key refused
 #   boot     the root, with Debian's kernel, boots under qemu as a real system
 #            (its kernel and initramfs, systemd, udev), where the modules run;
 #            the other runs run them from a busybox initramfs
@@ -30,36 +35,53 @@ if [ "${1:-}" = build ]; then
     command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
     rm -rf "$out"
     mkdir -p "$out/tree"
-    # The version one step lower: 1.2.3 gives 1.2.2, 1.2.0 gives 1.1.0, 1.0.0 gives 0.99.0.
-    lower=$(echo "$version" | awk -F. -v OFS=. '{ if ($3 > 0) $3--; else if ($2 > 0) $2--; else { $1--; $2 = 99 } print }')
-    copy_source "$top" "$out/tree"
-    sed -i "s/^\(project([^ ]* VERSION \)$version /\1$lower /" "$out/tree/CMakeLists.txt"
-    sed -i "1s/($version)/($lower)/" "$out/tree/debian/changelog"
-    # Both builds at once (the lower one stopped on any way out), and lintian
+    read -r lower commit < <("$top/scripts/version.sh" --previous) || true
+    # Both builds at once (the release's stopped on any way out), and lintian
     # as soon as today's are there: each is mostly one process at a time.
-    setsid "$out/tree/scripts/package.sh" "$out/old" >/dev/null &
-    older=$! && trap 'stop_group $older "the build at $lower"' EXIT
+    older=''
+    if [ -n "${commit:-}" ]; then
+        git -C "$top" archive "$commit" | tar -x -C "$out/tree"
+        setsid "$out/tree/scripts/package.sh" "$out/old" >/dev/null 2>&1 &
+        older=$! && trap 'stop_group $older "the build of the release $lower"' EXIT
+    fi
     "$top/scripts/package.sh" "$out/new" >/dev/null
     lint "$out"/new/*.changes
-    wait $older || die "the packages at $lower did not build"
+    [ -z "$older" ] || wait "$older" ||
+        die "the packages of the release $lower did not build at ${commit:0:10}: see $out/old/build.log"
     rm -rf "$out/tree"
     for deb in "$out"/old/*.deb; do
-        same "the lower version of $(dpkg-deb -f "$deb" Package)" "$(dpkg-deb -f "$deb" Version)" "$lower"
+        [ -f "$deb" ] || { echo "no previous release in this tree's history: the upgrades cannot run"; break; }
+        same "the release $lower's $(dpkg-deb -f "$deb" Package)" "$(dpkg-deb -f "$deb" Version)" "$lower"
     done
+    dpkg --compare-versions "${lower:-0}" lt "$version" || fail "$version does not sort above the release $lower"
+    # Every file naming the version names the build's; the CMake package, the
+    # release it follows, as debian/changelog's release does.
+    dpkg-deb -x "$out"/new/liblistcore-dev_*.deb "$out/files"
+    dpkg-deb -x "$out"/new/qvx-dkms_*.deb "$out/files"
+    mkdir "$out/files/debian" && cp "$top/debian/changelog" "$out/files/debian/"
+    while read -r file pattern want; do
+        same "the version in $file" "$(sed -n "s/$pattern/\\1/p" "$out/files/$file" | head -n 1)" "$want"
+    done <<EOF
+usr/lib/x86_64-linux-gnu/pkgconfig/listcore.pc ^Version:.\\(.*\\) $version
+usr/lib/x86_64-linux-gnu/cmake/listcore/listcoreConfigVersion.cmake ^set(PACKAGE_VERSION."\\(.*\\)") ${version%%+*}
+usr/src/qvx-$version/dkms.conf ^PACKAGE_VERSION="\\(.*\\)" $version
+debian/changelog ^qvx.(\\([^+)]*\\).* ${version%%+*}
+EOF
+    rm -rf "$out/files"
     for deb in "$out"/new/*.deb; do
         same "$(dpkg-deb -f "$deb" Package)'s version" "$(dpkg-deb -f "$deb" Version)" "$version"
     done
     contents "$out"/new/*.deb >"$out/contents"
     diff -u <(sed "s/@VERSION@/$version/" "$here/contents.expected") "$out/contents" ||
         fail "the packages hold other files than expected"
-    finish "the packages at $version, and at $lower for the upgrade, built; lintian and the contents as expected"
+    finish "the packages at $version, and of the release ${lower:-(none)} for the upgrades, built; lintian, contents and versions as expected"
 fi
 
-[ $# -eq 8 ] || { echo "usage: package_test.sh build ... | <group|upgrade|boot> <release> <source> <version> <kernel> <root cache> <packages> <scratch>" >&2; exit 2; }
+[ $# -eq 8 ] || { echo "usage: package_test.sh build ... | <group|upgrade|repo|boot> <release> <source> <version> <kernel> <root cache> <packages> <scratch>" >&2; exit 2; }
 run=$1 release=$2 top=$3 version=$4 kernel=$5 cache=$6 packages=$7 work=$8
 . "$top/shell/common.sh"
 buildroot=$top/kernel_modules/tools/buildroot.sh
-case $run in group | upgrade | boot) ;; *) die "unknown run '$run'" ;; esac
+case $run in group | upgrade | repo | boot) ;; *) die "unknown run '$run'" ;; esac
 # Debian 13's root can boot: its kernel, systemd and udev come with it.
 extra=()
 [ "$release" != trixie ] || extra=(linux-image-amd64 systemd-sysv udev initramfs-tools)
@@ -74,8 +96,12 @@ why=$(bash "$buildroot" check)
 kernel_release=$(cat "$kernel/release")
 headers=("$kernel"/debs/*.deb)
 debs=("$packages"/new/*.deb) old=("$packages"/old/*.deb)
-[ -f "${debs[0]}" ] && [ -f "${old[0]}" ] || die "no packages in $packages: the test package.build makes them"
-lower=$(dpkg-deb -f "${old[0]}" Version)
+[ -f "${debs[0]}" ] || die "no packages in $packages: the test package.build makes them"
+upgrade=
+[ "$run" != upgrade ] && [ "$run" != repo ] || upgrade=$run
+[ -z "$upgrade" ] || [ -f "${old[0]}" ] ||
+    { echo "SKIP: no packages of a previous release (no git history here?): see package.build"; exit 77; }
+lower=$(dpkg-deb -f "${old[0]}" Version 2>/dev/null || true)
 # What dpkg leaves read-only in a root is an ordinary user's to remove too.
 scrap() {
     [ ! -d "$work" ] || find "$work" -type d ! -perm -u+w -exec chmod u+w {} +
@@ -177,15 +203,52 @@ check_group() {
     fi
 }
 
-if [ "$run" = upgrade ]; then
-    step "2. apt install of the packages at $lower and the $kernel_release headers, then of today's"
-    mapfile -t debs_inside < <(inside "${old[@]}" "${headers[@]}")
-    logged "$work/install-old.log" "apt could not install the packages at $lower" apt_in_root install --no-install-recommends "${debs_inside[@]}"
-    dkms_said "$work/install-old.log" "install at $lower"
+if [ -n "$upgrade" ]; then
+    step "2. the release $lower and the $kernel_release headers installed ($run), then today's"
+    mapfile -t headers_inside < <(inside "${headers[@]}")
+    if [ "$run" = repo ]; then
+        # A repository is refused when signed by another key than the one
+        # it is added with; this user's key is made on the first publish.
+        publish() {
+            XDG_DATA_HOME=$work/$1 "$top/scripts/repo.sh" "$root/srv/$2" "${@:3}" >>"$work/repo.log" 2>&1 ||
+                die_with_log "$work/repo.log" "repo.sh could not publish into /srv/$2"
+        }
+        publish keys qvx "${old[@]}"
+        publish other foreign "${old[@]}"
+        echo "deb [signed-by=/srv/qvx/qvx-archive-keyring.gpg] file:/srv/foreign ./" >"$root/etc/apt/sources.list.d/qvx.list"
+        # shellcheck disable=SC2310 # apt_in_root is one command, whose failure is the check
+        ! apt_in_root update >"$work/refused.log" 2>&1 || fail "apt took a repository signed by another key"
+        grep -E '^(E|W): .*(signature|not signed)' "$work/refused.log" | sed 's/^/    /'
+        # shellcheck disable=SC2310 # as above
+        ! apt_in_root install --no-install-recommends qvx-dkms >>"$work/refused.log" 2>&1 || fail "apt installed from it"
+        same "what is installed of it" "$(in_root dpkg-query -W -f '${Package} ' 'liblistcore*' 'qvx*' 2>/dev/null)" ""
+        rm -r "$root/srv/foreign"
+        sed -i 's,/srv/foreign,/srv/qvx,' "$root/etc/apt/sources.list.d/qvx.list"
+        logged "$work/update-old.log" "apt update could not read the repository" apt_in_root update
+        logged "$work/install-old.log" "apt could not install the release $lower" \
+            apt_in_root install --no-install-recommends "${headers_inside[@]}" liblistcore liblistcore-dev qvx-tools qvx-dkms
+    else
+        mapfile -t debs_inside < <(inside "${old[@]}")
+        logged "$work/install-old.log" "apt could not install the release $lower" \
+            apt_in_root install --no-install-recommends "${debs_inside[@]}" "${headers_inside[@]}"
+    fi
+    dkms_said "$work/install-old.log" "install of $lower"
     same "dkms status at $lower" "$(in_root dkms status)" "$(dkms_installed "$lower" "$kernel")"
-    mapfile -t debs_inside < <(inside "${debs[@]}")
-    logged "$work/install.log" "apt could not upgrade the packages" apt_in_root install --no-install-recommends "${debs_inside[@]}"
+    check_group "at $lower"
+    gid_before=$gid
+    if [ "$run" = repo ]; then
+        publish keys qvx "${debs[@]}"
+        logged "$work/update.log" "apt update could not read the repository" apt_in_root update
+        same "what apt update said of the repository" "$(grep -hE '^(W|E): ' "$work/update-old.log" "$work/update.log")" ""
+        logged "$work/install.log" "apt could not upgrade the packages" apt_in_root upgrade
+    else
+        mapfile -t debs_inside < <(inside "${debs[@]}")
+        logged "$work/install.log" "apt could not upgrade the packages" apt_in_root install --no-install-recommends "${debs_inside[@]}"
+    fi
     dkms_said "$work/install.log" upgrade
+    for p in liblistcore liblistcore-dev qvx-tools qvx-dkms; do
+        same "$p after the upgrade" "$(in_root dpkg-query -W -f '${Version}' $p)" "$version"
+    done
     same "dkms status after the upgrade" "$(in_root dkms status)" "$(dkms_installed "$version" "$kernel")"
     # Of the old version no source, no DKMS record and no module is left:
     # the modules in the kernel's tree are those DKMS built today.
@@ -197,7 +260,10 @@ if [ "$run" = upgrade ]; then
     for f in $found; do
         cmp -s "$root/$f" "$root$built/${f##*/}" || fail "/$f is not the module DKMS built at $version"
     done
+    # The group the release made is kept, and nothing is said of it.
     check_group "after the upgrade"
+    same "the group's number after the upgrade" "$gid" "$gid_before"
+    same "what the upgrade says of the group" "$(grep -i 'group' "$work/install.log" || true)" ""
 else
     step "2. the rule unpacked after the group is there; apt install of the packages and the $kernel_release headers; a kernel's headers later"
     # udev resolves the rule's group when it reads the rule, which may be at
@@ -234,7 +300,7 @@ step "3. the installed programs, the list built from the installed files, DKMS's
 # The upgrade leaves the files a fresh install puts in place, whose builds
 # the other runs check.
 # shellcheck disable=SC2310 # in_root is one command
-if [ "$run" != upgrade ]; then
+if [ -z "$upgrade" ]; then
     mkdir "$root/tmp/t"
     cp -r "$top/tests/install/consumers.sh" "$top/tests/install/consumer" "$top/demo/list_road.c" \
         "$top/tests/list_ops/list_road.expected" "$root/tmp/t/"
@@ -299,7 +365,8 @@ if [ "$run" = boot ]; then
     { [ $status -eq 0 ] && grep -q 'reboot: Power down' "$work/console"; } ||
         fail "the booted system did not power off by itself (qemu status $status)"
     echo "the booted system's checks ended $(sed -n 's/^@@ scenario end at //p' "$work/console") after boot"
-else
+elif [ "$run" != upgrade ]; then
+    # The group run runs Debian 12's, built from the same sources.
     step "4. DKMS's modules in Linux $kernel_release under qemu"
     bash "$top/tests/kernel_modules/turnpair_test.sh" "$kernel" 2 "$work/turnpair.ko" || fail "turnpair as DKMS built it"
     bash "$top/tests/device_client/devpoke_test.sh" vm "$kernel" 1 "$root/usr/bin/devpoke" "$work/qvx_device.ko" ||
@@ -322,7 +389,7 @@ in_root dpkg-query -L "${header_packages[@]}" |
     sed -E 's,^/(lib|bin|sbin)/,/usr/\1/,' | LC_ALL=C sort >"$work/headers"
 # shellcheck disable=SC2310 # snapshot is one pipeline
 left=$(LC_ALL=C comm -13 "$work/before" <(snapshot) | LC_ALL=C comm -23 - "$work/headers" |
-    grep -vE "^/usr/lib/modules/$kernel_release/modules\.[a-z.]+$|^/var/lib/dkms/mok\.(key|pub)$|^/etc/gshadow-$|^/run/adduser$" ||
+    grep -vE "^/usr/lib/modules/$kernel_release/modules\.[a-z.]+$|^/var/lib/dkms/mok\.(key|pub)$|^/etc/gshadow-$|^/run/adduser$|^/srv/qvx(/|$)|^/etc/apt/sources.list.d/qvx.list$" ||
     true)
 [ -z "$left" ] || fail "left behind after the purge:$(echo; echo "$left" | head -n 20)"
 
