@@ -20,11 +20,9 @@ ME=version.sh
 release=$(sed -n 's/^project([^ ]* VERSION \([^ )]*\).*/\1/p' "$top/CMakeLists.txt")
 [ -n "$release" ] || die "no project(... VERSION ...) in $top/CMakeLists.txt"
 # Only the tree's own history counts: a tree unpacked inside another
-# checkout (the package build's copies) has none.
-history() {
-    [ "$(git -C "$top" rev-parse --show-toplevel 2>/dev/null)" = "$top" ] &&
-        [ "$(git -C "$top" rev-parse --is-shallow-repository)" = false ]
-}
+# checkout (the package build's copies) has none; a shallow clone's is cut.
+toplevel=$(git -C "$top" rev-parse --show-toplevel 2>/dev/null || true)
+shallow=$(git -C "$top" rev-parse --is-shallow-repository 2>/dev/null || true)
 # released <version>: the commit that released it, if it is in the history.
 # Every build until 1.1.0 was numbered 1.0.0; the one taken as 1.0.0 is the
 # last whose qvx-dkms made the group qvx in its postinst.
@@ -36,7 +34,7 @@ released() {
     fi
 }
 
-if ! history; then
+if [ "$toplevel" != "$top" ] || [ "$shallow" != false ]; then
     echo "$ME: no git history in $top: built as the release $release" >&2
     [ "${1-}" = --previous ] || echo "$release"
     exit 0
