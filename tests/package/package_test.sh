@@ -246,9 +246,8 @@ if [ -n "$upgrade" ]; then
         logged "$work/install.log" "apt could not upgrade the packages" apt_in_root install --no-install-recommends "${debs_inside[@]}"
     fi
     dkms_said "$work/install.log" upgrade
-    for p in liblistcore liblistcore-dev qvx-tools qvx-dkms; do
-        same "$p after the upgrade" "$(in_root dpkg-query -W -f '${Version}' $p)" "$version"
-    done
+    same "the versions after the upgrade" "$(in_root dpkg-query -W -f '${Version} ' liblistcore liblistcore-dev qvx-tools qvx-dkms)" \
+        "$version $version $version $version "
     same "dkms status after the upgrade" "$(in_root dkms status)" "$(dkms_installed "$version" "$kernel")"
     # Of the old version no source, no DKMS record and no module is left:
     # the modules in the kernel's tree are those DKMS built today.
