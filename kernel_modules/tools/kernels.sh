@@ -16,7 +16,7 @@
 # is the series' kernel for another architecture of arches.sh (6.1-arm64),
 # built by a cross compiler. The cache is $KERNEL_CACHE, else
 # ${XDG_CACHE_HOME:-$HOME/.cache}/qvx/kernels. Each series gets a folder:
-#   vmlinuz    the kernel image
+#   vmlinuz    the kernel image (an ELF vmlinux where Debian ships that)
 #   arch       its architecture (arches.sh)
 #   cross      for another architecture than x86-64, the prefix of the cross
 #              compiler that builds its modules (the make's CROSS_COMPILE)
@@ -55,10 +55,12 @@ arch_in() {
 }
 
 # current_release <apt folder> <arch>: the release that the series'
-# linux-image-<arch> points to.
+# linux-image-<flavour> points to (the flavour is the architecture's row's).
 current_release() {
-    with_apt "$1" apt-cache depends "linux-image-$2" |
-        sed -n "s/^ *Depends: linux-image-\([0-9][^ ]*-$2\)\$/\1/p" | sed -n 1p
+    local flavour
+    flavour=$(arch_field "$2" flavour) || return
+    with_apt "$1" apt-cache depends "linux-image-$flavour" |
+        sed -n "s/^ *Depends: linux-image-\([0-9][^ ]*-$flavour\)\$/\1/p" | sed -n 1p
 }
 
 # depends_of <apt folder> <package>: the names of its direct dependencies.
@@ -81,7 +83,7 @@ fetch() {
     [ "$arch" = "$host" ] || arches=("$arch" "$host")
     private_apt "$dir/apt" "$suite" "${arches[@]}" || die "reading Debian $suite's package lists failed"
     release=$(current_release "$dir/apt" "$arch")
-    [ -n "$release" ] || die "cannot tell the kernel release from $suite's linux-image-$arch"
+    [ -n "$release" ] || die "cannot tell the kernel release from $suite's linux-image-$(arch_field "$arch" flavour)"
 
     # The headers with the packages they are made of (common headers, kbuild,
     # base files), read from their dependencies rather than guessed. Since
@@ -104,12 +106,13 @@ fetch() {
             chmod +x "$dir/busybox" && rm busybox-static_*.deb) ||
             die "fetching the $arch busybox failed"
     fi
-    # The image alone, not the modules that come with it.
+    # The image alone, not the modules that come with it: a vmlinuz, or
+    # where qemu boots no other (powerpc, riscv) the ELF vmlinux.
     dpkg-deb --fsys-tarfile "$dir/debs/${image}_"*.deb |
-        tar -x -C "$dir/image" --wildcards --no-anchored 'vmlinuz*'
+        tar -x -C "$dir/image" --wildcards --no-anchored 'vmlinu[xz]*'
     rm "$dir/debs/${image}_"*.deb
     local vmlinuz
-    vmlinuz=$(find "$dir/image" -type f -name 'vmlinuz*' | sed -n 1p)
+    vmlinuz=$(find "$dir/image" -type f -name 'vmlinu[xz]*' | sort -r | sed -n 1p)
     [ -n "$vmlinuz" ] || die "no kernel image in $image"
     mv "$vmlinuz" "$dir/vmlinuz"
     rm -rf "$dir/image"
