@@ -112,6 +112,8 @@ while cat /dev/kmsg >>/kmsg; [ $? -eq 1 ]; do :; done 2>/dev/null &
 renice 0 -p $$ >/dev/null
 cd /root
 mark scenario begin >/dev/kmsg
+# On a line of its own: powerpc's firmware leaves the console mid-line.
+echo
 mark scenario begin
 sh ./scenario.sh
 mark scenario end $?
@@ -131,8 +133,11 @@ size=$(wc -c </kmsg)
 mark kernel log end >/dev/kmsg
 until tail -c +$((size + 1)) /kmsg | grep -q ";$(mark kernel log end)\$"; do sleep 0.1; done
 # Compressed for the second serial port, which carries some 50 kB/s; its
-# last close waits until all that was written has gone out.
+# last close waits until all that was written has gone out, but for s390's
+# line-mode console, whose rest a setting made after draining (stty's)
+# waits for.
 { cat /kmsg; [ -n "$scanned" ] && mark kmemleak && cat $leaks; } | gzip | base64 >/dev/ttyS1
+stty -F /dev/ttyS1 -echo
 reboot -f
 INIT
 # The kernel's log leaves by the architecture's second port.
@@ -182,7 +187,9 @@ fi
 # ends and tabs within as \x0a and \x09) up to the end mark, as
 # "<level><text>", each once; a gap in the sequence is counted. Then
 # kmemleak's list.
-tr -d '\r' <"$raw.klog" | { base64 -d | gunzip; } 2>/dev/null | awk '
+# s390's line-mode console also carries the kernel's first lines: only
+# base64's go to the decoder.
+tr -d '\r' <"$raw.klog" | grep -x '[A-Za-z0-9+/=]*' | { base64 -d | gunzip; } 2>/dev/null | awk '
     BEGIN { last = -1 }
     /^@@ kmemleak$/ { tail = 1 }
     tail { print; next }
