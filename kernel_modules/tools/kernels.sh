@@ -132,7 +132,7 @@ fetch() {
     local gcc_package=gcc-${cc##*gcc-}
     if [ -n "$cross" ]; then
         echo "$cross" >"$dir/cross"
-        cc=$cross${cc##*-linux-gnu-}
+        cc=${cross}gcc-${cc##*gcc-}
         gcc_package+=-${cross%-}
     fi
     local place="this machine's $cc"
