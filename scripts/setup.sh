@@ -26,13 +26,16 @@ packages=(
     libglib2.0-dev gnuplot-nox                         # the benchmark's peer and its plot (no deliverable)
 )
 # Each other architecture of the table: its cross compilers, and the qemu
-# that boots its kernels when it has any.
+# that boots its kernels when it has any (with the firmware it needs).
 . kernel_modules/tools/arches.sh
 host=$(dpkg --print-architecture)
 for arch in $(awk -F'|' '!/^#/ && NF > 1 && n++ { print $1 }' cmake/arches.table); do
     [ "$arch" = "$host" ] || packages+=("g++-12-$(arch_field "$arch" cross | sed 's/-$//')")
     # shellcheck disable=SC2310 # arch_field is one awk after a setting that cannot fail
-    [ "$(arch_field "$arch" series)" = - ] || packages+=("$(arch_field "$arch" package)")
+    if [ "$(arch_field "$arch" series)" != - ]; then
+        read -ra more <<<"$(arch_field "$arch" package)"
+        packages+=("${more[@]}")
+    fi
 done
 
 missing=()

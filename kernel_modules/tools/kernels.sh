@@ -107,7 +107,7 @@ fetch() {
             die "fetching the $arch busybox failed"
     fi
     # The image alone, not the modules that come with it: a vmlinuz, or
-    # where qemu boots no other (powerpc, riscv) the ELF vmlinux.
+    # where Debian ships no other (powerpc) the ELF vmlinux.
     dpkg-deb --fsys-tarfile "$dir/debs/${image}_"*.deb |
         tar -x -C "$dir/image" --wildcards --no-anchored 'vmlinu[xz]*'
     rm "$dir/debs/${image}_"*.deb
