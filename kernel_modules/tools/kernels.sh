@@ -21,6 +21,7 @@
 #   cross      for another architecture than x86-64, the prefix of the cross
 #              compiler that builds its modules (the make's CROSS_COMPILE)
 #   busybox    for another architecture, Debian's static busybox of it
+#   dtb        for armel, the device tree its VM boots with
 #   release    the kernel release, e.g. 6.12.118+deb13-amd64
 #   compiler   the compiler that built the kernel (CONFIG_CC_VERSION_TEXT)
 #   kdir       the headers tree to build modules against
@@ -109,8 +110,20 @@ fetch() {
     # The image alone, not the modules that come with it: a vmlinuz, or
     # where Debian ships no other (powerpc) the ELF vmlinux.
     dpkg-deb --fsys-tarfile "$dir/debs/${image}_"*.deb |
-        tar -x -C "$dir/image" --wildcards --no-anchored 'vmlinu[xz]*'
+        tar -x -C "$dir/image" --wildcards --no-anchored 'vmlinu[xz]*' '*/bcm2835-rpi-a-plus.dtb'
     rm "$dir/debs/${image}_"*.deb
+    if [ "$arch" = armel ]; then
+        # Debian's armel kernel is for the Raspberry Pi 1 and Zero; qemu's
+        # raspi1ap is the 1 A+, booted with its device tree (vm.sh passes a
+        # folder's "dtb"), less what qemu does not model: the power domains'
+        # registers (the domains' driver oopses on them), and with the mini
+        # UART on for the kernel's log.
+        local dtb=$dir/dtb node=/soc/watchdog@7e100000
+        command -v fdtput >/dev/null || die "fdtput is missing: run scripts/setup.sh (Debian package device-tree-compiler)"
+        find "$dir/image" -name bcm2835-rpi-a-plus.dtb -exec mv {} "$dtb" \;
+        [ -f "$dtb" ] && fdtput -t x "$dtb" $node reg 0x7e100000 0x114 && fdtput -t s "$dtb" $node reg-names pm &&
+            fdtput -t s "$dtb" /soc/serial@7e215040 status okay || die "no Raspberry Pi 1 A+ device tree for qemu in $image"
+    fi
     local vmlinuz
     vmlinuz=$(find "$dir/image" -type f -name 'vmlinu[xz]*' | sort -r | sed -n 1p)
     [ -n "$vmlinuz" ] || die "no kernel image in $image"

@@ -14,6 +14,8 @@
 #   kernel log end          /init: the last record of the kernel's log
 #   kmemleak                /init: kmemleak's list follows the log it sends
 #                           out (reports.awk)
+#   kernel log, kernel log sent
+#                           /init, on the log's port: what it sends between
 #   kernel log lost <n> records
 #                           vm.sh's awk: a gap in the log (reports.awk)
 #   ended <scenario>        a scenario ran to its end (checks.sh's ended;

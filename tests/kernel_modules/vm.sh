@@ -132,11 +132,14 @@ fi
 size=$(wc -c </kmsg)
 mark kernel log end >/dev/kmsg
 until tail -c +$((size + 1)) /kmsg | grep -q ";$(mark kernel log end)\$"; do sleep 0.1; done
-# Compressed for the second serial port, which carries some 50 kB/s; its
+# Compressed for the second serial port, which carries some 50 kB/s,
+# between marks on lines of their own (s390's line-mode console carries the
+# kernel's first lines too, the Raspberry Pi's mini UART makes noise). Its
 # last close waits until all that was written has gone out, but for s390's
 # line-mode console, whose rest a setting made after draining (stty's)
 # waits for.
-{ cat /kmsg; [ -n "$scanned" ] && mark kmemleak && cat $leaks; } | gzip | base64 >/dev/ttyS1
+{ echo; mark kernel log; { cat /kmsg; [ -n "$scanned" ] && mark kmemleak && cat $leaks; } | gzip | base64
+    mark kernel log sent; } >/dev/ttyS1
 stty -F /dev/ttyS1 -echo
 reboot -f
 INIT
@@ -152,10 +155,13 @@ rm -f "$raw" "$raw.klog"
 status=0
 # A log buffer of 4 MB (130,000 records) lets the log reader catch up after
 # bursts: a driver logging each call from four processes outruns it.
+# The machine's own memory size, where the row names one, comes after ours;
+# a device tree the kernel folder brings is booted with.
 read -ra machine <<<"$(field machine)"
+[ ! -f "$kernel/dtb" ] || machine+=(-dtb "$kernel/dtb")
 read -ra port <<<"$(field port)"
 port=("${port[@]//@FILE@/$raw.klog}")
-timeout $((VM_BOOT_LIMIT + VM_SCENARIO_LIMIT + 10)) "$qemu" "${machine[@]}" -m 256 -smp "$cpus" \
+timeout $((VM_BOOT_LIMIT + VM_SCENARIO_LIMIT + 10)) "$qemu" -m 256 "${machine[@]}" -smp "$cpus" \
     -kernel "$kernel/vmlinuz" -initrd "$root.img" \
     -append "console=$(field console) loglevel=3 printk.time=0 panic=-1 log_buf_len=4M" \
     -display none -serial file:"$raw" "${port[@]}" -no-reboot </dev/null &
@@ -187,9 +193,8 @@ fi
 # ends and tabs within as \x0a and \x09) up to the end mark, as
 # "<level><text>", each once; a gap in the sequence is counted. Then
 # kmemleak's list.
-# s390's line-mode console also carries the kernel's first lines: only
-# base64's go to the decoder.
-tr -d '\r' <"$raw.klog" | grep -x '[A-Za-z0-9+/=]*' | { base64 -d | gunzip; } 2>/dev/null | awk '
+tr -d '\r' <"$raw.klog" | sed -n "/^$(mark kernel log)\$/,/^$(mark kernel log sent)\$/{//!p}" |
+    { base64 -d | gunzip; } 2>/dev/null | awk '
     BEGIN { last = -1 }
     /^@@ kmemleak$/ { tail = 1 }
     tail { print; next }
