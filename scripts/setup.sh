@@ -29,8 +29,8 @@ packages=(
 # that boots its kernels when it has any (with the firmware it needs).
 . kernel_modules/tools/arches.sh
 host=$(dpkg --print-architecture)
-for arch in $(awk -F'|' '!/^#/ && NF > 1 && n++ { print $1 }' cmake/arches.table); do
-    [ "$arch" = "$host" ] || packages+=("g++-12-$(arch_field "$arch" cross | sed 's/-$//')")
+for arch in $(arch_names); do
+    [ "$arch" = "$host" ] || packages+=("g++-12-$(arch_field "$arch" triplet)")
     # shellcheck disable=SC2310 # arch_field is one awk after a setting that cannot fail
     if [ "$(arch_field "$arch" series)" != - ]; then
         read -ra more <<<"$(arch_field "$arch" package)"

@@ -6,6 +6,7 @@
 # kernel folder of another architecture than this machine's is named
 # <series>-<arch> and names it in its file "arch".
 #
+#   arch_names                  the table's architectures, one a line, in order
 #   arch_of <kernel folder>     the folder's architecture (amd64 without "arch")
 #   arch_field <arch> <field>   one field of the architecture's row; fails
 #                               for an architecture without a row
@@ -16,6 +17,10 @@
 #   libs     the root of its libraries, for dynamically linked programs
 #            taken into a VM (- : this machine's, found by ldd)
 arch_table_file=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../cmake" && pwd)/arches.table
+
+arch_names() {
+    awk -F'|' '!/^#/ && NF > 1 && n++ { gsub(/ /, "", $1); print $1 }' "$arch_table_file"
+}
 
 arch_of() {
     if [ -f "$1/arch" ]; then cat "$1/arch"; else echo amd64; fi
