@@ -11,6 +11,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../shell/common.sh"
+. "$here/kernel_env.sh"
 [ $# -eq 4 ] || die "usage: build.sh <kernel> <source folder> <work folder> <output .ko>"
 kernel=$1 src=$2 work=$3 out=$4
 mkdir -p "$(dirname "$out")"
@@ -22,21 +23,12 @@ unavailable() {
     rm -f "$out"
     exit 0
 }
-[ ! -f "$kernel/unavailable" ] || unavailable "$(cat "$kernel/unavailable")"
-kdir=$kernel
-[ ! -d "$kernel/kdir" ] || kdir=$(readlink -f "$kernel/kdir")
-run=()
-if [ -e "$kernel/buildroot" ]; then
-    # Inside the root the headers sit at their own path; the work folder is
-    # made there too.
-    root=$(readlink -f "$kernel/buildroot")
-    why=$("$here/buildroot.sh" enter "$root")
-    [ -z "$why" ] || unavailable "$why"
-    kdir=${kdir#"$root"}
-    mkdir -p "$root/tmp/qvx"
-    work=$(mktemp -d "$root/tmp/qvx/build.XXXXXX")
+# shellcheck disable=SC2310,SC2154 # kernel_env stops at its first failure by itself; it sets why
+kernel_env "$kernel" || unavailable "$why"
+if [ -n "$root" ]; then
+    # The work folder is made inside the root, where the build sees it.
+    work=$(kernel_tmp)
     trap 'rm -rf "$work"' EXIT
-    run=("$here/buildroot.sh" run "$root")
 fi
 rm -f "$(dirname "$out")/unavailable"
 rm -rf "$work"
@@ -51,12 +43,9 @@ if [[ ${MAKEFLAGS:-} =~ --jobserver-auth=([0-9]+),([0-9]+) ]] &&
     ! { : <&"${BASH_REMATCH[1]}" && : >&"${BASH_REMATCH[2]}"; } 2>/dev/null; then
     MAKEFLAGS=$(echo " $MAKEFLAGS" | sed -E 's/ --jobserver-(auth|fds)=[^ ]*//g; s/ -j[0-9]*( |$)/ /g')
 fi
-# A kernel of another architecture names the prefix of its cross compiler;
-# its headers' own make files then choose that compiler and the architecture.
-cross=()
-[ ! -f "$kernel/cross" ] || cross=(CROSS_COMPILE="$(cat "$kernel/cross")")
 # Without the kernel's vmlinux, 5.10's and 6.1's kbuild say they skip BTF:
 # expected here.
+# shellcheck disable=SC2154 # kernel_env set them
 "${run[@]}" make -s -C "$kdir" M="$inside" KCFLAGS=-Werror "${cross[@]}" modules \
     2> >(grep -v '^Skipping BTF generation' >&2)
 cp "$work/$(basename "$out")" "$out"
