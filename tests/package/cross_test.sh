@@ -12,6 +12,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../checks.sh"
 . "$top/shell/common.sh"
 . "$top/kernel_modules/tools/arches.sh"
+. "$top/kernel_modules/tools/kernel_env.sh"
 command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
 [ -f "$kernel/release" ] || die "no cached kernel in $kernel: the build fetches it (kernel_modules/tools/kernels.sh)"
 rm -rf "$work"
@@ -29,6 +30,7 @@ for deb in "$work"/packages/*.deb; do
     want=$arch
     [ "$package" != qvx-dkms ] || want=all
     same "$package's architecture" "$(dpkg-deb -f "$deb" Architecture)" "$want"
+    ! dpkg-deb -f "$deb" Depends | grep -qE 'libc6[:-]' || fail "$package depends on a cross or qualified libc6: $(dpkg-deb -f "$deb" Depends)"
     dpkg-deb -x "$deb" "$work/tree"
 done
 contents "$work"/packages/*.deb >"$work/contents"
@@ -48,18 +50,20 @@ done < <(find "$work/tree" -type f \( -path '*/bin/*' -o -name '*.so' -o -name '
 
 # DKMS on a machine of that architecture: the dkms.conf's MAKE line in the
 # installed source folder, against that kernel's headers (its cross compiler
-# standing in for the machine's own).
+# standing in for the machine's own), in the kernel's build root when it has
+# one (a copy of the folder there).
 src=$work/tree/usr/src/qvx-$version
-(
-    cd "$src"
-    export CROSS_COMPILE
-    CROSS_COMPILE=$(cat "$kernel/cross")
-    # shellcheck disable=SC2034 # dkms.conf's MAKE names it
-    kernel_source_dir=$(readlink -f "$kernel/kdir")
-    # shellcheck source=/dev/null
-    . ./dkms.conf
-    eval "${MAKE[0]}"
-) >"$work/dkms.log" 2>&1 || fail "the dkms.conf build for $(cat "$kernel/release"): $(tail -n 20 "$work/dkms.log")"
+# shellcheck disable=SC2310,SC2154 # kernel_env stops at its first failure by itself; it sets why
+kernel_env "$kernel" || { skip "the dkms.conf build for $(cat "$kernel/release"): $why" && finish; }
+if [ -n "$root" ]; then
+    built=$(kernel_tmp)
+    trap '[ -n "${KEEP:-}" ] || rm -rf "$work" "$built"' EXIT
+    cp -a "$src/." "$built"
+    src=$built
+fi
+# shellcheck disable=SC2154 # kernel_env set them
+"${run[@]}" env "${cross[@]}" kernel_source_dir="$kdir" bash -c 'cd "$1" && . ./dkms.conf && eval "${MAKE[0]}"' \
+    dkms "${src#"$root"}" >"$work/dkms.log" 2>&1 || fail "the dkms.conf build for $(cat "$kernel/release"): $(tail -n 20 "$work/dkms.log")"
 for module in kthreads/turnpair qvx_device/qvx_device; do
     ko=$src/$module.ko
     same "$module.ko's ELF machine" "$(elf_machine "$ko")" "$machine"
