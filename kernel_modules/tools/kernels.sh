@@ -108,9 +108,12 @@ fetch() {
             die "fetching the $arch busybox failed"
     fi
     # The image alone, not the modules that come with it: a vmlinuz, or
-    # where Debian ships no other (powerpc) the ELF vmlinux.
+    # where Debian ships no other (powerpc) the ELF vmlinux; for armel the
+    # device tree too (tar fails on a name the package lacks).
+    local members=('vmlinu[xz]*')
+    [ "$arch" != armel ] || members+=('*/bcm2835-rpi-a-plus.dtb')
     dpkg-deb --fsys-tarfile "$dir/debs/${image}_"*.deb |
-        tar -x -C "$dir/image" --wildcards --no-anchored 'vmlinu[xz]*' '*/bcm2835-rpi-a-plus.dtb'
+        tar -x -C "$dir/image" --wildcards --no-anchored "${members[@]}"
     rm "$dir/debs/${image}_"*.deb
     if [ "$arch" = armel ]; then
         # Debian's armel kernel is for the Raspberry Pi 1 and Zero; qemu's
