@@ -160,7 +160,7 @@ fetch() {
             place="$cc, which cannot run here"
             echo "kernels.sh: warning: no $suite root with $cc can be made here, so the modules will not be built for $series: $why" >&2
         else
-            echo "kernel $series: $release needs $cc: making a $suite root with it (about 30 s)"
+            echo "kernel $series: $release needs $cc: making a $suite root with it (about a minute)"
             bash "$here/buildroot.sh" make "$dir/root" "$suite" "$gcc_package" make libc6-dev dwarves bc kmod ||
                 die "making a $suite root with $cc failed"
             ln -sfn root "$dir/buildroot"
