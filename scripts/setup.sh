@@ -17,8 +17,9 @@ packages=(
     mmdebstrap uidmap                                  # build roots for other kernels' compilers
     mount proot                                        # entering them (proot: where mounting is refused)
     e2fsprogs                                          # the booted Debian 13's disk, made without privilege
-    gcc-12-multilib g++-12-multilib                    # a static 32-bit devpoke for the VM (not the
+    gcc-12-multilib g++-12-multilib                    # qvx_device.h checked under -m32 (not the
                                                        # unversioned gcc-multilib: it conflicts with cross compilers)
+    sparse                                             # the kernel's checker, on every module build
     build-essential dpkg-dev debhelper dh-dkms lintian # Debian packages (scripts/package.sh)
     apt-utils gpg                                      # their apt repository (scripts/repo.sh)
     linux-source-6.1 flex bison libelf-dev bc          # debug kernels for the VM

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds one module folder out of tree against one kernel, warnings as
-# errors. The sources are copied into a work folder, so the source tree stays
-# clean.
+# errors, under the kernel's own static checkers: its further warnings (W=1)
+# and sparse (C=1), any warning of which fails the build too. The sources are
+# copied into a work folder, so the source tree stays clean; what the build
+# said lands beside the module as <module>.log.
 #   build.sh <kernel> <module source folder> <work folder> <output .ko>
 # The build calls it, once per module and kernel (kernel_modules/CMakeLists.txt).
 # <kernel> is a folder that kernels.sh or debug-kernel.sh filled (the build then runs in
@@ -29,6 +31,12 @@ if [ -n "$root" ]; then
     # The work folder is made inside the root, where the build sees it.
     work=$(kernel_tmp)
     trap 'rm -rf "$work"' EXIT
+    # A root made before it held sparse is made again (kernels.sh knows what
+    # a root holds; it waits for a build of another's that has it locked).
+    [ -x "$root/usr/bin/sparse" ] || "$here/kernels.sh" "$(basename "$kernel")" "$(dirname "$kernel")" >&2
+    [ -x "$root/usr/bin/sparse" ] || die "the build root $root has no sparse, and kernels.sh did not make it again"
+else
+    command -v sparse >/dev/null || die "sparse is missing: run scripts/setup.sh (Debian package sparse)"
 fi
 rm -f "$(dirname "$out")/unavailable"
 rm -rf "$work"
@@ -43,9 +51,16 @@ if [[ ${MAKEFLAGS:-} =~ --jobserver-auth=([0-9]+),([0-9]+) ]] &&
     ! { : <&"${BASH_REMATCH[1]}" && : >&"${BASH_REMATCH[2]}"; } 2>/dev/null; then
     MAKEFLAGS=$(echo " $MAKEFLAGS" | sed -E 's/ --jobserver-(auth|fds)=[^ ]*//g; s/ -j[0-9]*( |$)/ /g')
 fi
-# Without the kernel's vmlinux, 5.10's and 6.1's kbuild say they skip BTF:
-# expected here.
+# Sparse only warns, and make goes on: what the build says (its standard
+# error) is read, and anything in it but what is expected fails the build.
+# Expected: without the kernel's vmlinux, 5.10's and 6.1's kbuild say they
+# skip BTF.
+log=${out%.ko}.log status=0
 # shellcheck disable=SC2154 # kernel_env set them
-"${run[@]}" make -s -C "$kdir" M="$inside" KCFLAGS=-Werror "${cross[@]}" modules \
-    2> >(grep -v '^Skipping BTF generation' >&2)
-cp "$work/$(basename "$out")" "$out"
+"${run[@]}" make -s -C "$kdir" M="$inside" C=1 W=1 KCFLAGS=-Werror "${cross[@]}" modules 2>"$log" || status=$?
+said=$(grep -v '^Skipping BTF generation' "$log" || true)
+[ -z "$said" ] || echo "$said" >&2
+name=$(basename "$out") release=$(cat "$kernel/release" 2>/dev/null || basename "$kernel")
+[ "$status" -eq 0 ] || die "$name for $release: the build failed (make's status $status; its output above, and in $log)"
+[ -z "$said" ] || die "$name for $release: the kernel's checkers or its make said the above (in $log too): W=1 and sparse (C=1) must be silent"
+cp "$work/$name" "$out"

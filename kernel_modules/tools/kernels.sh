@@ -28,6 +28,9 @@
 #   buildroot  present when that compiler is not this machine's: a root of
 #              the kernel's own Debian release holding it and the headers;
 #              kdir's path is then the same inside the root
+#   root-packages  with a root, the packages it was made with beside the
+#              compiler: when root_packages (below) names others, the root
+#              alone is made again
 #   debs/      the headers packages, for installing them elsewhere
 #   unavailable  present, with the reason, when no build root can be made here
 # Concurrent runs wait for each other; a finished folder is reused.
@@ -36,6 +39,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../shell/common.sh"
 . "$here/debian.sh"
 . "$here/arches.sh"
+
+# What a build root holds beside the kernel's compiler: what the kernel's
+# make files run, and sparse, which build.sh runs on every module build.
+root_packages="make libc6-dev dwarves bc kmod sparse"
 
 # suite_of <series>[-<arch>]: the Debian release whose kernel it is.
 suite_of() {
@@ -67,6 +74,44 @@ current_release() {
 # depends_of <apt folder> <package>: the names of its direct dependencies.
 depends_of() {
     with_apt "$1" apt-cache depends "$2" | sed -n 's/^ *|\{0,1\}Depends: \([^ <]*\).*/\1/p'
+}
+
+# unpack_headers <root>: the headers packages of debs/ beside it, unpacked
+# into it. Debian's leave out the script by which the make of the newer
+# kernels checks sparse before it runs it (C=1), and without which it runs
+# none: checker-valid.sh beside this one stands in for it.
+unpack_headers() {
+    local deb tree
+    for deb in "$1"/../debs/*.deb; do
+        dpkg-deb -x "$deb" "$1" || return
+    done
+    for tree in "$1"/usr/src/linux-headers-*/; do
+        [ -e "$tree/scripts/checker-valid.sh" ] || ! grep -q checker-valid.sh "$tree/Makefile" ||
+            cp "$here/checker-valid.sh" "$tree/scripts/" || return
+    done
+}
+
+# make_root <folder> <suite> <gcc package>: the folder's root, of <suite>
+# with that gcc and root_packages, and the headers of its debs/ in it. Made
+# beside the old one, which it replaces at the end.
+make_root() {
+    # shellcheck disable=SC2086 # the packages, a word each
+    bash "$here/buildroot.sh" make "$1/root.new" "$2" "$3" $root_packages || return
+    # shellcheck disable=SC2310 # unpack_headers stops at its first failure by itself
+    unpack_headers "$1/root.new" || return
+    rm -rf "$1/root.old" && { [ ! -e "$1/root" ] || mv "$1/root" "$1/root.old"; } &&
+        mv "$1/root.new" "$1/root" && rm -rf "$1/root.old" || return
+    echo "$root_packages" >"$1/root-packages"
+    ln -sfn root "$1/buildroot"
+}
+
+# gcc_package_of <folder>: the Debian package of the compiler its kernel
+# names, the cross compiler for another architecture (gcc-14-aarch64-linux-gnu).
+gcc_package_of() {
+    local cc_text
+    cc_text=$(cat "$1/compiler") || return
+    cc_text=${cc_text%% *}
+    echo "gcc-${cc_text##*gcc-}$(if [ -f "$1/cross" ]; then sed 's/^/-/; s/-$//' "$1/cross"; fi)"
 }
 
 # fetch <series> <folder>: fills the folder (which is locked and empty).
@@ -145,11 +190,9 @@ fetch() {
     echo "$cc_text" >"$dir/compiler"
     echo "$arch" >"$dir/arch"
     # Another architecture's: that gcc's cross compiler, e.g. aarch64-linux-gnu-gcc-12.
-    local gcc_package=gcc-${cc##*gcc-}
     if [ -n "$cross" ]; then
         echo "$cross" >"$dir/cross"
         cc=${cross}gcc-${cc##*gcc-}
-        gcc_package+=-${cross%-}
     fi
     local place="this machine's $cc"
     if ! command -v "$cc" >/dev/null; then
@@ -161,9 +204,10 @@ fetch() {
             echo "kernels.sh: warning: no $suite root with $cc can be made here, so the modules will not be built for $series: $why" >&2
         else
             echo "kernel $series: $release needs $cc: making a $suite root with it (about a minute)"
-            bash "$here/buildroot.sh" make "$dir/root" "$suite" "$gcc_package" make libc6-dev dwarves bc kmod ||
-                die "making a $suite root with $cc failed"
-            ln -sfn root "$dir/buildroot"
+            local gcc_package
+            gcc_package=$(gcc_package_of "$dir")
+            # shellcheck disable=SC2310 # make_root stops at its first failure by itself
+            make_root "$dir" "$suite" "$gcc_package" || die "making a $suite root with $cc failed"
             place="$cc in a $suite root"
         fi
     fi
@@ -175,9 +219,7 @@ fetch() {
             echo "kernels.sh: warning: the $series kernel was built by $cc_text, its modules will be by $used" >&2
     fi
     mkdir -p "$dir/root"
-    for deb in "$dir"/debs/*.deb; do
-        dpkg-deb -x "$deb" "$dir/root"
-    done
+    [ -e "$dir/buildroot" ] || unpack_headers "$dir/root"
     local kdir=root/usr/src/linux-headers-$release
     [ -f "$dir/$kdir/Makefile" ] || die "no headers tree in $dir/$kdir"
     if [ ! -e "$dir/buildroot" ]; then
@@ -198,7 +240,16 @@ get() {
     suite_of "$series" >/dev/null
     cache_lock "$2/$series" "kernel $series: waiting for another build that is fetching it"
     dir=$(cd "$2/$series" && pwd)
-    ! cache_complete "$dir" || return 0
+    if cache_complete "$dir"; then
+        [ -e "$dir/buildroot" ] && [ "$(cat "$dir/root-packages" 2>/dev/null)" != "$root_packages" ] || return 0
+        # A root made with other packages than root_packages: it alone again.
+        echo "kernel $series: its $(suite_of "$series") root lacks some of $root_packages: making it again (about a minute)"
+        cache_unstamp "$dir"
+        (make_root "$dir" "$(suite_of "$series")" "$(gcc_package_of "$dir")") 2>"$dir/.log" &
+        wait $! || LOG_TAIL=20 die_with_log "$dir/.log" "making the $series kernel's root again failed"
+        cache_stamp "$dir"
+        return
+    fi
     find "$dir" -mindepth 1 -maxdepth 1 ! -name .lock -exec rm -rf {} +
     # In the background, not as a condition, so that set -e holds in fetch.
     (fetch "$series" "$dir") 2>"$dir/.log" &
