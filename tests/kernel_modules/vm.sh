@@ -18,7 +18,9 @@
 # has kmemleak; reports.awk sorts the reports in it, against BASELINE when
 # set (the log of the same scenario run without the modules). A VM that
 # hangs or crashes leaves only the console, which shows the kernel's
-# gravest lines; one that does so before the scenario began (within
+# gravest lines; an oops, which may leave the scenario hung, panics the
+# kernel (oops=panic) and ends the VM at once. One that hangs or crashes
+# before the scenario began (within
 # VM_BOOT_LIMIT seconds), when nothing of the modules has run, is booted
 # again, VM_BOOTS times in all, and what each boot showed is said. The
 # scenario gets VM_SCENARIO_LIMIT seconds from its start to the VM's end; one
@@ -163,27 +165,33 @@ read -ra port <<<"$(field port)"
 port=("${port[@]//@FILE@/$raw.klog}")
 timeout $((VM_BOOT_LIMIT + VM_SCENARIO_LIMIT + 10)) "$qemu" -m 256 "${machine[@]}" -smp "$cpus" \
     -kernel "$kernel/vmlinuz" -initrd "$root.img" \
-    -append "console=$(field console) loglevel=3 printk.time=0 panic=-1 log_buf_len=4M" \
+    -append "console=$(field console) loglevel=3 printk.time=0 oops=panic panic=-1 log_buf_len=4M" \
     -display none -serial file:"$raw" "${port[@]}" -no-reboot </dev/null &
-# The boot's limit until the scenario begins, then the scenario's.
-vm=$! deadline=$((SECONDS + VM_BOOT_LIMIT)) stage=boot late=
+# The boot's limit until the scenario begins, then the scenario's, or a panic.
+panic='Kernel panic - not syncing'
+vm=$! deadline=$((SECONDS + VM_BOOT_LIMIT)) stage=boot start=$SECONDS late=
 while kill -0 $vm 2>/dev/null; do
     if [ $stage = boot ] && grep -q "^$(mark scenario begin)" "$raw" 2>/dev/null; then
         stage=scenario deadline=$((SECONDS + VM_SCENARIO_LIMIT))
     fi
+    ! grep -q "$panic" "$raw" 2>/dev/null || { kill $vm && break; }
     [ $SECONDS -lt $deadline ] || { late=$stage && kill $vm && break; }
     sleep 1
 done
 wait $vm || status=$?
+took=$((SECONDS - start))
 tr -d '\r' <"$raw" >"$transcript"
+gravest() {
+    { grep -E 'Kernel panic|Oops|BUG|RIP:|general protection|int3|WARNING' "$transcript" ||
+        tail -n 5 "$transcript"; } | head -n 8 | sed 's/^/    /'
+}
 # The emulator's faults and the kernel's own early init are not the
 # modules': what this boot showed is said, and the kernel booted again.
 if ! marked "scenario begin" "$transcript"; then
     boot=${VM_BOOT:-1}
     echo "$ME: boot $boot of $VM_BOOTS $([ -n "$late" ] && echo "hung for $VM_BOOT_LIMIT s (VM_BOOT_LIMIT)" ||
         echo "ended (qemu status $status)") before the scenario began; its console's gravest lines:"
-    { grep -E 'Kernel panic|Oops|BUG|RIP:|general protection|int3|WARNING' "$transcript" ||
-        tail -n 5 "$transcript"; } | head -n 8 | sed 's/^/    /'
+    gravest
     [ "$boot" -lt "$VM_BOOTS" ] ||
         die_with_log "$transcript" "the kernel did not boot to the scenario $VM_BOOTS times"
     rm -rf "$root" "$root.img" "$raw" "$raw.klog"
@@ -213,8 +221,10 @@ tr -d '\r' <"$raw.klog" | sed -n "/^$(mark kernel log)\$/,/^$(mark kernel log se
         done = text == "@@ kernel log end"
     }' >"$transcript.klog" || true
 rm -f "$raw" "$raw.klog"
-[ -z "$late" ] || echo "$ME: the scenario ran out of its $VM_SCENARIO_LIMIT s (VM_SCENARIO_LIMIT) \
-after its mark '$(grep "^$(mark)" "$transcript" | tail -n 1)'" >&2
+last="its mark '$(grep "^$(mark)" "$transcript" | tail -n 1)'"
+[ -z "$late" ] || echo "$ME: the scenario ran out of its $VM_SCENARIO_LIMIT s (VM_SCENARIO_LIMIT) after $last" >&2
+! grep -q "$panic" "$transcript" ||
+    { echo "$ME: the kernel panicked $took s after qemu's start, after $last; its console's gravest lines:" && gravest; } >&2
 if [ -z "$(after "scenario end" "$transcript")" ]; then
     die_with_log "$transcript" "the scenario did not run to its end (qemu status $status)"
 fi
