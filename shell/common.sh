@@ -8,10 +8,11 @@
 #                            name (ME, else the script's file name); exit 1
 #   die_with_log <log> <message>
 #                            the same, then the last LOG_TAIL (30) lines of <log>
-#   cache_lock <folder> <message>
+#   cache_lock <folder> <seconds> <what>
 #                            holds <folder>/.lock (descriptor 9) until the
 #                            process ends (or closes 9); while another
-#                            process holds it, says <message> and waits
+#                            process holds it, says it waits for <what> and
+#                            waits, dying after <seconds> naming <what>
 #   cache_complete <folder> [key]
 #                            whether <folder> was stamped finished (for <key>)
 #   cache_stamp <folder> [key]
@@ -25,6 +26,8 @@
 #                            (a folder that holds <dest>; <dest> itself unless
 #                            said); dies when <dest> or <outside> is the tree
 #                            or holds it
+#   defaults <file>          each line NAME=<number> of <file> as a shell
+#                            variable, unless the environment sets it
 #   await <seconds> <what> <command>...
 #                            runs the command every 0.02 s until it succeeds;
 #                            dies naming <what> once <seconds> have passed
@@ -56,9 +59,16 @@ cache_lock() {
     mkdir -p "$1"
     exec 9>"$1/.lock"
     flock -n 9 || {
-        echo "$2"
-        flock 9
+        echo "waiting for $3 (at most $2 s)"
+        flock -w "$2" 9 || die "gave up after $2 s waiting for $3 ($1/.lock is still held)"
     }
+}
+
+defaults() {
+    local name value
+    while IFS='=' read -r name value; do
+        [ -n "${!name:-}" ] || printf -v "$name" %s "$value"
+    done < <(grep -E '^[A-Z_]+=[0-9]+$' "$1")
 }
 
 cache_complete() {

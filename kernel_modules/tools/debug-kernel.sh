@@ -40,7 +40,9 @@ done
 # Its own -j, not the job server of an outer make, which is not handed down.
 unset MAKEFLAGS MFLAGS MAKELEVEL
 name=$(basename "$dir")
-cache_lock "$dir" "kernel $name: waiting for another build that is making it"
+# Another build's making of it is waited for: 5 minutes on two quiet cores,
+# several times that beside other builds.
+cache_lock "$dir" 2400 "kernel $name, which another build is making"
 key=$({ cat "${fragments[@]}"; stat -c '%s %Y' $tarball; } | sha256sum | cut -c1-16)
 if cache_complete "$dir" "$key"; then
     echo "kernel $name: $(cat "$dir/release") already in $dir"

@@ -235,10 +235,13 @@ fetch() {
 }
 
 # get <series> <cache>: the series' folder, fetched unless it is complete.
+# Another build's fetch of it is waited for fetch_limit seconds: the slowest
+# fetch so far took 10 minutes beside the others.
+fetch_limit=1800
 get() {
     local series=$1 dir
     suite_of "$series" >/dev/null
-    cache_lock "$2/$series" "kernel $series: waiting for another build that is fetching it"
+    cache_lock "$2/$series" $fetch_limit "kernel $series, which another build is fetching"
     dir=$(cd "$2/$series" && pwd)
     if cache_complete "$dir"; then
         [ -e "$dir/buildroot" ] && [ "$(cat "$dir/root-packages" 2>/dev/null)" != "$root_packages" ] || return 0
@@ -279,7 +282,7 @@ refresh() {
         fi
         rm -rf "$cache/.new"
         (get "$series" "$cache/.new")
-        cache_lock "$dir" "kernel $series: waiting for another build that uses it"
+        cache_lock "$dir" $fetch_limit "kernel $series, which another build is fetching"
         rm -rf "$dir.old"
         mv "$dir" "$dir.old"
         mv "$cache/.new/$series" "$dir"

@@ -64,14 +64,16 @@ done
 
 # The baseline: made by one test at a time; the key covers what it runs:
 # the kernel, the scenario, the programs, and vm.sh with the files it
-# sources, comment lines and blank lines left out.
+# sources, comment lines and blank lines left out; another test making it is
+# waited for one VM's limits and half the host's part (vm_limits.cmake).
 base=$1/baseline/smp$2
 code() { sed -e '/^[[:space:]]*#/d' -e '/^[[:space:]]*$/d' "$@"; }
 sourced=$(sed -n 's|^\. "$(dirname "$0")/\(.*\)"$|'"$here"'/\1|p' "$here/vm.sh")
 # shellcheck disable=SC2086 # the files vm.sh sources, one a word
 key=$({ cat "$1/.complete" "$5" "$6" "$7" && code "$work/scenario.sh" "$here/vm.sh" $sourced; } |
     sha256sum | cut -c1-16)
-cache_lock "$base" "baseline: waiting for another test that is making it in $base"
+defaults "$here/vm-limits"
+cache_lock "$base" $((VM_BOOTS * VM_BOOT_LIMIT + VM_SCENARIO_LIMIT + VM_HOST_LIMIT / 2)) "the baseline in $base, which another test is making"
 if ! cache_complete "$base" "$key"; then
     echo "baseline: the scenario without the modules in $(cat "$1/release") on $2 CPU(s), once (as long as the test itself, 1 to 4 min)"
     VM_STAGE=baseline "$here/vm.sh" "$1" "$2" "$work/scenario.sh" "$work/baseline" "$5" "$6" "$7" >"$work/baseline.out" ||

@@ -34,9 +34,7 @@
 # folder, or an unavailable file beside the module, says why).
 set -euo pipefail
 . "$(dirname "$0")/../../shell/common.sh"
-while IFS='=' read -r name value; do
-    [ -n "${!name:-}" ] || printf -v "$name" %s "$value"
-done < <(grep -E '^[A-Z_]+=[0-9]+$' "$(dirname "$0")/vm-limits")
+defaults "$(dirname "$0")/vm-limits"
 ME="vm.sh${VM_STAGE:+ ($VM_STAGE)}"
 . "$(dirname "$0")/../../kernel_modules/tools/arches.sh"
 . "$(dirname "$0")/marks.sh"

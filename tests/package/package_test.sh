@@ -130,7 +130,8 @@ needs=$(for deb in "${debs[@]}" "${headers[@]}"; do dpkg-deb -f "$deb" Pre-Depen
     tr ',' '\n' | sed 's/|.*//; s/[(:].*//; s/ //g; /^$/d' | grep -vxF "$mine" |
     cat - <(printf '%s\n' cmake ninja-build pkg-config gcc libc6-dev openssl "${extra[@]}") | LC_ALL=C sort -u)
 (
-    cache_lock "$cache" "waiting for another test that is making the $release root in $cache"
+    # mmdebstrap makes one in a few minutes; 15 at most
+    cache_lock "$cache" 900 "the $release root in $cache, which another test is making"
     key=$(echo "$needs" | sha256sum | cut -c1-16)
     # shellcheck disable=SC2310 # cache_complete is a test
     if ! cache_complete "$cache" "$key"; then
