@@ -11,6 +11,9 @@
 #                           the scenario starts; a report before it is the
 #                           kernel's own (reports.awk)
 #   scenario end <status>   /init: the scenario ended, with its status
+#   scenario end at <n> s, kernel <release>, dkms <status>
+#                           package_test.sh's booted system: its checks'
+#                           end (<n> s after boot), kernel and dkms status
 #   kernel log end          /init: the last record of the kernel's log
 #   kmemleak                /init: kmemleak's list follows the log it sends
 #                           out (reports.awk)

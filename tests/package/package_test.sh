@@ -81,6 +81,7 @@ fi
 run=$1 release=$2 top=$3 version=$4 kernel=$5 cache=$6 packages=$7 work=$8
 . "$top/shell/common.sh"
 buildroot=$top/kernel_modules/tools/buildroot.sh
+defaults "$here/../kernel_modules/vm-limits"
 case $run in group | upgrade | repo | boot) ;; *) die "unknown run '$run'" ;; esac
 # Debian 13's root can boot: its kernel, systemd and udev come with it.
 extra=()
@@ -163,11 +164,11 @@ EOF
     ln -s ../qvx-checks.service "$root/etc/systemd/system/multi-user.target.wants/"
     ln -s /dev/null "$root/etc/systemd/system/serial-getty@ttyS0.service"
     {
-        echo 'echo "@@ scenario begin"'
-        echo 'echo "@@ kernel $(uname -r)"; echo "@@ dkms $(dkms status)"'
+        cat "$top/tests/kernel_modules/marks.sh"
+        echo 'mark scenario begin; mark kernel "$(uname -r)"; mark dkms "$(dkms status)"'
         bash "$top/tests/kernel_modules/turnpair_test.sh" scenario 5 booted
         bash "$top/tests/device_client/devpoke_test.sh" vm-scenario booted
-        echo 'echo "@@ scenario end at $(cut -d. -f1 /proc/uptime) s"'
+        echo 'mark scenario end at "$(cut -d. -f1 /proc/uptime)" s'
     } >"$root/root/checks.sh"
 fi
 # A group qvx made by hand, as "addgroup qvx" makes it.
@@ -348,23 +349,24 @@ if [ "$run" = boot ]; then
     # shellcheck disable=SC2310 # as_root_of_root is one command
     as_root_of_root mke2fs -q -t ext4 -d "$root" "$work/disk.img" || die "mke2fs could not make the disk"
     status=0
-    timeout "${VM_TIMEOUT:-400}" qemu-system-x86_64 -accel tcg -m 1024 -smp 2 \
+    timeout "$VM_SYSTEM_LIMIT" qemu-system-x86_64 -accel tcg -m 1024 -smp 2 \
         -kernel "$root/boot/vmlinuz-$kernel_release" -initrd "$root/boot/initrd.img-$kernel_release" \
         -append "root=/dev/vda rw console=ttyS0 quiet" -drive file="$work/disk.img",format=raw,if=virtio \
         -display none -serial file:"$work/console.raw" -no-reboot </dev/null || status=$?
     tr -d '\r' <"$work/console.raw" >"$work/console"
     rm "$work/disk.img"
-    grep -q '^@@ scenario end' "$work/console" ||
-        die_with_log "$work/console" "the checks did not run to their end in the booted system (qemu status $status)"
-    same "the booted kernel" "$(sed -n 's/^@@ kernel //p' "$work/console")" "$kernel_release"
-    same "dkms status in the booted system" "$(sed -n 's/^@@ dkms //p' "$work/console")" "$(dkms_installed "$version" "$kernel")"
+    ended=$(after "scenario end at" "$work/console")
+    [ -n "$ended" ] || die_with_log "$work/console" "the checks did not run to their end in the booted system \
+(qemu status $status$([ $status -ne 124 ] || echo ": out of its $VM_SYSTEM_LIMIT s, VM_SYSTEM_LIMIT"))"
+    same "the booted kernel" "$(after kernel "$work/console")" "$kernel_release"
+    same "dkms status in the booted system" "$(after dkms "$work/console")" "$(dkms_installed "$version" "$kernel")"
     bash "$top/tests/kernel_modules/turnpair_test.sh" check "$work/console" 5 || fail "turnpair in the booted system"
     echo "turnpair's first cycle in the journal (journalctl -k), its first and last lines:"
-    sed -n '/^@@ begin cycle1$/,/^@@ end cycle1$/p' "$work/console" | sed '1d;$d' | sed -n '1,4p;$p' | sed 's/^/    /'
+    between cycle1 "$work/console" | sed -n '1,4p;$p' | sed 's/^/    /'
     bash "$top/tests/device_client/devpoke_test.sh" vm-check "$work/console" booted || fail "devpoke in the booted system"
     { [ $status -eq 0 ] && grep -q 'reboot: Power down' "$work/console"; } ||
         fail "the booted system did not power off by itself (qemu status $status)"
-    echo "the booted system's checks ended $(sed -n 's/^@@ scenario end at //p' "$work/console") after boot"
+    echo "the booted system's checks ended $ended after boot"
 elif [ -z "$upgrade" ]; then
     # After an upgrade, the modules are today's (above), which the other runs
     # run in both kernels.
