@@ -6,22 +6,24 @@
 # the device is held open; each checked as in its own tests. With
 # "fault-injection" (the kasan kernel on one CPU) the loads and calls of both
 # modules are then repeated with each of their fault-injectable calls failing
-# in turn (failnth.c), which the kernel must be able to do. Each scenario
-# says when it ends; one that did not fails the test.
+# in turn (failnth.c), which the kernel must be able to do; with
+# "turnpair-creations" (on four CPUs) only turnpair's loads whose failures
+# reach the creations of its workers. Each scenario says when it ends; one
+# that did not fails the test.
 # vm.sh fails the test on any checker's report about the modules (by
 # reports.awk's rules): one naming a function of theirs, and one naming
 # nothing of theirs that the same scenario does not give without the modules
 # in this kernel on as many CPUs (the baseline, run once and kept in the
 # kernel's cache folder, baseline/smp<cpus>/klog, until what it runs changes).
-#   debug_test.sh <kernel folder> <cpus> <turnpair.ko> <qvx_device.ko> <devpoke> <qvx_stress> <failnth> [fault-injection]
+#   debug_test.sh <kernel folder> <cpus> <turnpair.ko> <qvx_device.ko> <devpoke> <qvx_stress> <failnth> [fault-injection|turnpair-creations]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../shell/common.sh"
 . "$here/../checks.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-[ $# -eq 7 ] || [ $# -eq 8 ] && [ "${8:-fault-injection}" = fault-injection ] ||
-    die "usage: debug_test.sh <kernel> <cpus> <turnpair.ko> <qvx_device.ko> <devpoke> <qvx_stress> <failnth> [fault-injection]"
+[ $# -eq 7 ] || [ $# -eq 8 ] && [[ ${8:-fault-injection} =~ ^(fault-injection|turnpair-creations)$ ]] ||
+    die "usage: debug_test.sh <kernel> <cpus> <turnpair.ko> <qvx_device.ko> <devpoke> <qvx_stress> <failnth> [fault-injection|turnpair-creations]"
 devpoke_test=$here/../device_client/devpoke_test.sh
 unloads=50
 scenarios=(cycles early-unloads dialogues stress bad-arguments ${8:+fault-injection})
@@ -44,14 +46,14 @@ for f in failslab fail_page_alloc; do
     echo 2 >$fi/$f/verbose
     echo 0 >$fi/$f/verbose_ratelimit_interval_ms
 done
-./failnth turnpair.ko qvx_device.ko
 SCENARIO
+    echo "./failnth turnpair.ko$([ "$1" = turnpair-creations ] || echo ' qvx_device.ko')"
 }
 
 {
     "$here/turnpair_test.sh" scenario $unloads
     "$devpoke_test" vm-scenario stress
-    [ -z "${8:-}" ] || failnth_scenario
+    [ -z "${8:-}" ] || failnth_scenario "$8"
 } >"$work/scenario.sh"
 # A kernel made from other fragments than today's lacks what the scenario
 # and the checks count on: that fails here, before any VM runs.
