@@ -34,7 +34,11 @@ marks=0
 section() {
     marks=$((marks + 1))
     echo "qvx mark $marks" >/dev/kmsg
-    until journalctl -k -o cat | grep -qx "qvx mark $marks"; do sleep 0.2; done
+    waited=0
+    until journalctl -k -o cat | grep -qx "qvx mark $marks"; do
+        [ $((waited += 1)) -le 150 ] || { echo "gave up after 30 s waiting for journald to take the mark $marks"; exit 1; }
+        sleep 0.2
+    done
     mark begin "$1"
     journalctl -k -o export --output-fields=PRIORITY,MESSAGE |
         awk -v from="qvx mark $((marks - 1))" -v to="qvx mark $marks" '
