@@ -6,13 +6,15 @@ set -euo pipefail
 echo "== kernel: turnpair, then devpoke with the qvx_device driver (Linux 5.10 under qemu)"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cat >"$work/scenario.sh" <<'SCENARIO'
+# The workers' names as the module has them.
+names=$(sed -n 's/^#define TURNPAIR_[A-Z]*_WORKER "\(.*\)"$/\1/p' kernel_modules/kthreads/turnpair.h | paste -sd'|')
+{ echo "names='$names'" && cat; } >"$work/scenario.sh" <<'SCENARIO'
 . /marks.sh
 mark begin demo
 echo "# insmod turnpair.ko; both workers end; rmmod turnpair; dmesg:"
 dmesg -c >/dev/null
 insmod turnpair.ko
-while grep -qxE 'vurt|mykthread2' /proc/[0-9]*/comm 2>/dev/null; do sleep 0.1; done
+while grep -qxE "$names" /proc/[0-9]*/comm 2>/dev/null; do sleep 0.1; done
 rmmod turnpair
 dmesg -c | grep -vE '^(turnpair|qvx_device): (loading|module verification)' | sed 's/^/    /'
 

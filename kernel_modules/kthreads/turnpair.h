@@ -1,8 +1,9 @@
 /* SPDX-License-Identifier: GPL-2.0 */
 /*
  * turnpair.h - the names of turnpair's workers and the lines it logs, as
- * the module writes them; its tests read them from here too (failnth.c
- * includes this, turnpair_test.sh reads the defines, a line each).
+ * the module writes them; its tests and the demonstration read them from
+ * here too (failnth.c includes this, the scripts read the defines, a line
+ * each).
  * A worker's line takes the value it saw.
  */
 #ifndef TURNPAIR_H
