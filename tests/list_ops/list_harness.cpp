@@ -66,7 +66,7 @@ void reset(const Values &values) {
     }
 }
 
-Call run(const std::function<int32_t()> &op) {
+Call run(const Op &op) {
     static int capture = memfd_create("stdout", 0);
     std::fflush(stdout);
     int saved = dup(1);

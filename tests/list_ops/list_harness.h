@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 using Values = std::vector<int32_t>;
@@ -27,7 +28,18 @@ struct Call {
     int mallocs = 0;    // nodes allocated and freed by the call
     int frees = 0;
 };
-Call run(const std::function<int32_t()> &op);
+// An operation: a call that returns a result, or none (taken as 0).
+struct Op : std::function<int32_t()> {
+    template <typename F>
+    Op(F f)
+        : std::function<int32_t()>([f]() -> int32_t {
+              if constexpr (std::is_void_v<std::invoke_result_t<F>>)
+                  return f(), 0;
+              else
+                  return f();
+          }) {}
+};
+Call run(const Op &op);
 
 // The next `countdown` allocations of the list code succeed, the one after
 // fails; -1 switches failures off.

@@ -18,20 +18,13 @@ namespace {
 struct Case {
     const char *what;
     Values before;
-    std::function<int32_t()> call;
+    harness::Op call;
     Values after;
     std::string out = "";
     int32_t result = 0;
     int mallocs = 0;
     int frees = 0;
 };
-
-template <typename F> std::function<int32_t()> none(F f) {
-    return [f] {
-        f();
-        return 0;
-    };
-}
 
 void check(const std::vector<Case> &table) {
     for (const Case &c : table) {
@@ -46,21 +39,19 @@ void check(const std::vector<Case> &table) {
     }
 }
 
-const Values k123{1, 2, 3};
+const Values k12{1, 2}, k123{1, 2, 3};
 
 TEST(BuildAndPrint, Table) {
     static const int32_t values[] = {1, 2, 3};
+    const Values extremes{1, -2, 0, INT32_MIN, INT32_MAX, 1};
     check({
-        {"create on empty", {}, none([] { create_list(values, 3); }), {1, 2, 3}, "", 0, 3},
-        {"count 0 builds nothing", {}, none([] { create_list(values, 0); }), {}},
-        {"negative count", {4}, none([] { create_list(values, -1); }), {4}},
-        {"appends", {7, 8}, none([] { create_list(values, 2); }), {7, 8, 1, 2}, "", 0, 2},
-        {"display empty", {}, none(display), {}, "\n\tthe list is empty \n\n"},
-        {"display one", {7}, none(display), {7}, "\nThe data : 7  \n\n"},
-        {"display extremes",
-         {1, -2, 0, INT32_MIN, INT32_MAX, 1},
-         none(display),
-         {1, -2, 0, INT32_MIN, INT32_MAX, 1},
+        {"create on empty", {}, [] { create_list(values, 3); }, {1, 2, 3}, "", 0, 3},
+        {"count 0 builds nothing", {}, [] { create_list(values, 0); }, {}},
+        {"negative count", {4}, [] { create_list(values, -1); }, {4}},
+        {"appends", {7, 8}, [] { create_list(values, 2); }, {7, 8, 1, 2}, "", 0, 2},
+        {"display empty", {}, display, {}, "\n\tthe list is empty \n\n"},
+        {"display one", {7}, display, {7}, "\nThe data : 7  \n\n"},
+        {"display extremes", extremes, display, extremes,
          "\nThe data : 1  -2  0  -2147483648  2147483647  1  \n\n"},
     });
 }
@@ -82,40 +73,28 @@ TEST(BuildAndPrint, LongListPrintsLikePrintf) {
     }
     want += "\n\n";
     harness::reset(v);
-    EXPECT_EQ(harness::run(none(display)).out, want);
+    EXPECT_EQ(harness::run(display).out, want);
 }
 
 TEST(RemoveAndSwap, Table) {
     const Values k12345{1, 2, 3, 4, 5};
     check({
-        {"delete only node", {4}, none([] { delete_node(4); }), {}, "", 0, 0, 1},
-        {"delete first of repeats", {2, 5, 2}, none([] { delete_node(2); }), {5, 2}, "", 0, 0, 1},
-        {"delete inner", {1, 2, 3}, none([] { delete_node(2); }), {1, 3}, "", 0, 0, 1},
-        {"delete last", {1, 2, 3}, none([] { delete_node(3); }), {1, 2}, "", 0, 0, 1},
-        {"delete absent",
-         {1, 2},
-         none([] { delete_node(9); }),
-         {1, 2},
-         "\n\tthe element not found\n\n"},
-        {"delete on empty", {}, none([] { delete_node(1); }), {}, "\n\tThe list is empt \n\n"},
-        {"swap apart", k12345, none([] { swap_nodes(2, 4); }), {1, 4, 3, 2, 5}},
-        {"swap ends", k12345, none([] { swap_nodes(1, 5); }), {5, 2, 3, 4, 1}},
-        {"swap reversed arguments", k12345, none([] { swap_nodes(4, 1); }), {4, 2, 3, 1, 5}},
-        {"swap neighbours at head", k123, none([] { swap_nodes(1, 2); }), {2, 1, 3}},
-        {"swap neighbours at tail", k123, none([] { swap_nodes(3, 2); }), {1, 3, 2}},
-        {"swap first holders", {1, 2, 1}, none([] { swap_nodes(1, 2); }), {2, 1, 1}},
-        {"swap equal on empty", {}, none([] { swap_nodes(5, 5); }), {}},
-        {"swap on empty", {}, none([] { swap_nodes(1, 2); }), {}, "\n\tthe list is empty\n\n"},
-        {"swap one absent",
-         {1, 2},
-         none([] { swap_nodes(1, 9); }),
-         {1, 2},
-         "\n\tthe data not found\n\n"},
-        {"swap other absent",
-         {1, 2},
-         none([] { swap_nodes(9, 2); }),
-         {1, 2},
-         "\n\tthe data not found\n\n"},
+        {"delete only node", {4}, [] { delete_node(4); }, {}, "", 0, 0, 1},
+        {"delete first of repeats", {2, 5, 2}, [] { delete_node(2); }, {5, 2}, "", 0, 0, 1},
+        {"delete inner", {1, 2, 3}, [] { delete_node(2); }, {1, 3}, "", 0, 0, 1},
+        {"delete last", {1, 2, 3}, [] { delete_node(3); }, {1, 2}, "", 0, 0, 1},
+        {"delete absent", k12, [] { delete_node(9); }, k12, "\n\tthe element not found\n\n"},
+        {"delete on empty", {}, [] { delete_node(1); }, {}, "\n\tThe list is empt \n\n"},
+        {"swap apart", k12345, [] { swap_nodes(2, 4); }, {1, 4, 3, 2, 5}},
+        {"swap ends", k12345, [] { swap_nodes(1, 5); }, {5, 2, 3, 4, 1}},
+        {"swap reversed arguments", k12345, [] { swap_nodes(4, 1); }, {4, 2, 3, 1, 5}},
+        {"swap neighbours at head", k123, [] { swap_nodes(1, 2); }, {2, 1, 3}},
+        {"swap neighbours at tail", k123, [] { swap_nodes(3, 2); }, {1, 3, 2}},
+        {"swap first holders", {1, 2, 1}, [] { swap_nodes(1, 2); }, {2, 1, 1}},
+        {"swap equal on empty", {}, [] { swap_nodes(5, 5); }, {}},
+        {"swap on empty", {}, [] { swap_nodes(1, 2); }, {}, "\n\tthe list is empty\n\n"},
+        {"swap one absent", k12, [] { swap_nodes(1, 9); }, k12, "\n\tthe data not found\n\n"},
+        {"swap other absent", k12, [] { swap_nodes(9, 2); }, k12, "\n\tthe data not found\n\n"},
     });
 }
 
@@ -123,7 +102,7 @@ TEST(RemoveAndSwap, SwapMovesNodesNotValues) {
     harness::reset({1, 2, 3, 4});
     node *one = head;
     node *four = head->next->next->next;
-    harness::run(none([] { swap_nodes(1, 4); }));
+    harness::run([] { swap_nodes(1, 4); });
     EXPECT_EQ(head, four);
     EXPECT_EQ(head->next->next->next, one);
     EXPECT_EQ(one->data, 1);
@@ -132,65 +111,38 @@ TEST(RemoveAndSwap, SwapMovesNodesNotValues) {
 
 TEST(Insert, Table) {
     check({
-        {"before head", {1, 2}, none([] { add_before_node(1, 0); }), {0, 1, 2}, "", 0, 1},
-        {"before first holder",
-         {1, 2, 2},
-         none([] { add_before_node(2, 9); }),
-         {1, 9, 2, 2},
-         "",
-         0,
-         1},
-        {"before absent",
-         {1, 2},
-         none([] { add_before_node(5, 9); }),
-         {1, 2},
+        {"before head", {1, 2}, [] { add_before_node(1, 0); }, {0, 1, 2}, "", 0, 1},
+        {"before first holder", {1, 2, 2}, [] { add_before_node(2, 9); }, {1, 9, 2, 2}, "", 0, 1},
+        {"before absent", k12, [] { add_before_node(5, 9); }, k12,
          "\n\tthe element not found \n\n"},
-        {"before on empty",
-         {},
-         none([] { add_before_node(1, 9); }),
-         {},
-         "\n\tThe list is empty\n\n"},
-        {"after inner", k123, none([] { add_after_node(2, 9); }), {1, 2, 9, 3}, "", 0, 1},
-        {"after last", k123, none([] { add_after_node(3, 9); }), {1, 2, 3, 9}, "", 0, 1},
-        {"after first holder", {4, 4}, none([] { add_after_node(4, 4); }), {4, 4, 4}, "", 0, 1},
-        {"after absent",
-         {1, 2},
-         none([] { add_after_node(5, 9); }),
-         {1, 2},
+        {"before on empty", {}, [] { add_before_node(1, 9); }, {}, "\n\tThe list is empty\n\n"},
+        {"after inner", k123, [] { add_after_node(2, 9); }, {1, 2, 9, 3}, "", 0, 1},
+        {"after last", k123, [] { add_after_node(3, 9); }, {1, 2, 3, 9}, "", 0, 1},
+        {"after first holder", {4, 4}, [] { add_after_node(4, 4); }, {4, 4, 4}, "", 0, 1},
+        {"after absent", k12, [] { add_after_node(5, 9); }, k12,
          "\n\tthe element not found in list \n\n"},
-        {"after on empty",
-         {},
-         none([] { add_after_node(1, 9); }),
-         {},
-         "\n\tthe list is empty \n\n"},
+        {"after on empty", {}, [] { add_after_node(1, 9); }, {}, "\n\tthe list is empty \n\n"},
     });
 }
 
 TEST(HeadAndDuplicateRemoval, Table) {
     check({
-        {"drop top", {3, 2, 1}, none(topdrop), {2, 1}, "", 0, 0, 1},
-        {"drop only", {3}, none(topdrop), {}, "", 0, 0, 1},
-        {"drop on empty", {}, none(topdrop), {}, "\n\tthe list is empty\n\n"},
-        {"purge mixed", {1, 2, 1, 3, 2, 1}, none(delete_duplicate_nodes), {1, 2, 3}, "", 0, 0, 3},
-        {"purge all same", {5, 5, 5}, none(delete_duplicate_nodes), {5}, "", 0, 0, 2},
-        {"purge distinct", {3, 1, 2}, none(delete_duplicate_nodes), {3, 1, 2}},
-        {"purge zero and negatives",
-         {0, -1, 0, -1},
-         none(delete_duplicate_nodes),
-         {0, -1},
-         "",
-         0,
-         0,
-         2},
+        {"drop top", {3, 2, 1}, topdrop, {2, 1}, "", 0, 0, 1},
+        {"drop only", {3}, topdrop, {}, "", 0, 0, 1},
+        {"drop on empty", {}, topdrop, {}, "\n\tthe list is empty\n\n"},
+        {"purge mixed", {1, 2, 1, 3, 2, 1}, delete_duplicate_nodes, {1, 2, 3}, "", 0, 0, 3},
+        {"purge all same", {5, 5, 5}, delete_duplicate_nodes, {5}, "", 0, 0, 2},
+        {"purge distinct", {3, 1, 2}, delete_duplicate_nodes, {3, 1, 2}},
+        {"purge zero and negatives", {0, -1, 0, -1}, delete_duplicate_nodes, {0, -1}, "", 0, 0, 2},
         {"purge extremes",
          {INT32_MIN, 0, INT32_MAX, INT32_MIN, 0, INT32_MAX},
-         none(delete_duplicate_nodes),
+         delete_duplicate_nodes,
          {INT32_MIN, 0, INT32_MAX},
          "",
          0,
          0,
          3},
-        {"purge on empty", {}, none(delete_duplicate_nodes), {}, "\n\tthe list is empty\n\n"},
+        {"purge on empty", {}, delete_duplicate_nodes, {}, "\n\tthe list is empty\n\n"},
     });
 }
 
@@ -252,7 +204,7 @@ TEST(HeadAndDuplicateRemoval, PurgeLongLists) {
         for (const node *n = head; n != nullptr; n = n->next)
             if (seen.insert(n->data).second)
                 want.push_back(n);
-        harness::Call got = harness::run(none(delete_duplicate_nodes));
+        harness::Call got = harness::run(delete_duplicate_nodes);
         for (const node *n = head; n != nullptr && kept.size() <= want.size(); n = n->next)
             kept.push_back(n);
         EXPECT_TRUE(kept == want);
