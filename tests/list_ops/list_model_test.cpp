@@ -11,26 +11,10 @@
 
 namespace {
 
-struct Step {
-    std::string out;
-    int32_t result = 0;
-    int mallocs = 0;
-    int frees = 0;
-};
-
-std::string line(const char *text) {
-    return std::string(text) + "\n";
-}
-
-// The position of the first holder of v, or end.
-Values::iterator first_of(Values &m, int32_t v) {
-    return std::find(m.begin(), m.end(), v);
-}
-
 // Applies operation `op` to the model and says what the list must do.
-Step model_step(Values &m, int op, int32_t x, int32_t y, const Values &batch) {
-    Step s;
-    auto it = first_of(m, x);
+harness::Call model_step(Values &m, int op, int32_t x, int32_t y, const Values &batch) {
+    harness::Call s;
+    auto it = std::find(m.begin(), m.end(), x); // the first holder of x
     switch (op) {
     case 0:
         m.insert(m.end(), batch.begin(), batch.end());
@@ -38,7 +22,7 @@ Step model_step(Values &m, int op, int32_t x, int32_t y, const Values &batch) {
         break;
     case 1:
         if (m.empty()) {
-            s.out = line("\n\tthe list is empty \n");
+            s.out = "\n\tthe list is empty \n\n";
         } else {
             s.out = "\nThe data : ";
             for (int32_t v : m)
@@ -48,9 +32,9 @@ Step model_step(Values &m, int op, int32_t x, int32_t y, const Values &batch) {
         break;
     case 2:
         if (m.empty())
-            s.out = line("\n\tThe list is empt \n");
+            s.out = "\n\tThe list is empt \n\n";
         else if (it == m.end())
-            s.out = line("\n\tthe element not found\n");
+            s.out = "\n\tthe element not found\n\n";
         else
             m.erase(it), s.frees = 1;
         break;
@@ -58,41 +42,41 @@ Step model_step(Values &m, int op, int32_t x, int32_t y, const Values &batch) {
         if (x == y)
             break;
         if (m.empty()) {
-            s.out = line("\n\tthe list is empty\n");
+            s.out = "\n\tthe list is empty\n\n";
             break;
         }
-        auto other = first_of(m, y);
+        auto other = std::find(m.begin(), m.end(), y);
         if (it == m.end() || other == m.end())
-            s.out = line("\n\tthe data not found\n");
+            s.out = "\n\tthe data not found\n\n";
         else
             std::iter_swap(it, other);
         break;
     }
     case 4:
         if (m.empty())
-            s.out = line("\n\tThe list is empty\n");
+            s.out = "\n\tThe list is empty\n\n";
         else if (it == m.end())
-            s.out = line("\n\tthe element not found \n");
+            s.out = "\n\tthe element not found \n\n";
         else
             m.insert(it, y), s.mallocs = 1;
         break;
     case 5:
         if (m.empty())
-            s.out = line("\n\tthe list is empty \n");
+            s.out = "\n\tthe list is empty \n\n";
         else if (it == m.end())
-            s.out = line("\n\tthe element not found in list \n");
+            s.out = "\n\tthe element not found in list \n\n";
         else
             m.insert(it + 1, y), s.mallocs = 1;
         break;
     case 6:
         if (m.empty())
-            s.out = line("\n\tthe list is empty\n");
+            s.out = "\n\tthe list is empty\n\n";
         else
             m.erase(m.begin()), s.frees = 1;
         break;
     case 7: {
         if (m.empty()) {
-            s.out = line("\n\tthe list is empty\n");
+            s.out = "\n\tthe list is empty\n\n";
             break;
         }
         Values unique;
@@ -105,51 +89,17 @@ Step model_step(Values &m, int op, int32_t x, int32_t y, const Values &batch) {
     }
     case 8:
         if (m.empty())
-            s.out = line("\n\tthe list is empty \n"), s.result = -1;
+            s.out = "\n\tthe list is empty \n\n", s.result = -1;
         else
             s.result = it == m.end() ? 0 : static_cast<int32_t>(it - m.begin() + 1);
         break;
     case 9:
         if (m.empty())
-            s.out = line("\n\tthe list is empty \n");
+            s.out = "\n\tthe list is empty \n\n";
         s.result = static_cast<int32_t>(m.size());
         break;
     }
     return s;
-}
-
-int32_t list_step(int op, int32_t x, int32_t y, const Values &batch) {
-    switch (op) {
-    case 0:
-        create_list(batch.data(), static_cast<int32_t>(batch.size()));
-        break;
-    case 1:
-        display();
-        break;
-    case 2:
-        delete_node(x);
-        break;
-    case 3:
-        swap_nodes(x, y);
-        break;
-    case 4:
-        add_before_node(x, y);
-        break;
-    case 5:
-        add_after_node(x, y);
-        break;
-    case 6:
-        topdrop();
-        break;
-    case 7:
-        delete_duplicate_nodes();
-        break;
-    case 8:
-        return search_data(x);
-    case 9:
-        return cnt_nodes();
-    }
-    return 0;
 }
 
 TEST(ListModel, RandomSequencesMatchTheModel) {
@@ -165,8 +115,20 @@ TEST(ListModel, RandomSequencesMatchTheModel) {
             for (int32_t &v : batch)
                 v = pick(-2, 6);
 
-            Step want = model_step(model, op, x, y, batch);
-            harness::Call got = harness::run([&] { return list_step(op, x, y, batch); });
+            const harness::Op calls[] = {
+                [&] { create_list(batch.data(), static_cast<int32_t>(batch.size())); },
+                display,
+                [&] { delete_node(x); },
+                [&] { swap_nodes(x, y); },
+                [&] { add_before_node(x, y); },
+                [&] { add_after_node(x, y); },
+                topdrop,
+                delete_duplicate_nodes,
+                [&] { return search_data(x); },
+                cnt_nodes,
+            };
+            harness::Call want = model_step(model, op, x, y, batch);
+            harness::Call got = harness::run(calls[op]);
             ASSERT_EQ(harness::contents(), model)
                 << "sequence " << sequence << " step " << step << " op " << op;
             ASSERT_EQ(got.out, want.out) << "op " << op;
