@@ -203,13 +203,12 @@ class Writer {
     int fd_ = -1;
 };
 
-bool is_fifo(const std::string &path, mode_t *mode = nullptr) {
+// The permissions of the FIFO at path; nothing when there is no FIFO there.
+std::optional<mode_t> fifo_mode(const std::string &path) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode))
-        return false;
-    if (mode)
-        *mode = st.st_mode & 07777;
-    return true;
+        return std::nullopt;
+    return st.st_mode & 07777;
 }
 
 std::string bytes(size_t n, unsigned seed) {
@@ -240,9 +239,9 @@ TEST(FifodrainCreated, WaitsForAWriterAndEndsWhenItCloses) {
         Options options;
         options.umask = c.umask;
         Drain drain(s, options);
-        mode_t mode = 0;
-        ASSERT_TRUE(eventually([&] { return is_fifo(s.fifo(), &mode); })) << "no FIFO created";
-        EXPECT_EQ(mode, c.mode) << std::oct;
+        ASSERT_TRUE(eventually([&] { return fifo_mode(s.fifo()).has_value(); }))
+            << "no FIFO created";
+        EXPECT_EQ(fifo_mode(s.fifo()), c.mode);
         std::this_thread::sleep_for(settle);
         EXPECT_TRUE(drain.running()) << "did not wait for a writer";
 
@@ -255,7 +254,7 @@ TEST(FifodrainCreated, WaitsForAWriterAndEndsWhenItCloses) {
         EXPECT_TRUE(exited(drain.wait(), 0));
         EXPECT_EQ(drain.out(), c.data);
         EXPECT_EQ(drain.err(), "");
-        EXPECT_TRUE(is_fifo(s.fifo())) << "the FIFO must stay after the end";
+        EXPECT_TRUE(fifo_mode(s.fifo())) << "the FIFO must stay after the end";
     }
 }
 
@@ -278,9 +277,7 @@ TEST(FifodrainExisting, KeepsReadingAfterEveryWriterClosed) {
     std::optional<int> status = drain.wait();
     ASSERT_TRUE(status);
     EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
-    mode_t mode = 0;
-    EXPECT_TRUE(is_fifo(s.fifo(), &mode));
-    EXPECT_EQ(mode, 0640u) << "the FIFO was replaced";
+    EXPECT_EQ(fifo_mode(s.fifo()), 0640u) << "the FIFO was replaced";
     EXPECT_EQ(drain.err(), "");
 }
 
@@ -333,11 +330,10 @@ std::string fails(const std::vector<std::string> &command) {
 
 TEST(FifodrainFailures, Table) {
     const std::string text = "abcdefghijklmnopqrstuvwxyz";
-    auto with_text = [&](const Scratch &s) { spill(s.fifo(), text); };
+    // strace matches -P against the path a call names ("fifofile") and, for
+    // descriptors, against the absolute path; an absolute path given for an
+    // existing file also keeps it quiet about resolving it.
     auto strace = [](std::string path, std::string inject) {
-        // strace matches -P against the path a call names ("fifofile") and,
-        // for descriptors, against the absolute path; an absolute path given
-        // for an existing file also keeps it quiet about resolving it.
         std::vector<std::string> v{"/usr/bin/strace", "-qqq", "-o",
                                    "/dev/null",       "-e",   "inject=" + inject};
         if (!path.empty())
@@ -346,56 +342,38 @@ TEST(FifodrainFailures, Table) {
     };
     const struct {
         const char *what;
-        std::function<void(const Scratch &, Options &)> arrange;
+        bool text; // fifofile holds the text beforehand
         std::string out;
         int status;
         int error; // whose text standard error must show; 0 for nothing at all
+        std::function<void(const Scratch &, Options &)> arrange;
     } cases[] = {
-        {"directory in the way", [](const Scratch &s, Options &) { mkdir(s.fifo().c_str(), 0755); },
-         "failed to create the fifo file \n", 1, EEXIST},
-        {"folder where nothing can be created", unwritable_folder,
-         "failed to create the fifo file \n", 1, EACCES},
-        {"created FIFO cannot be opened",
-         [&](const Scratch &, Options &o) {
-             o.prefix = strace("fifofile", "openat:error=EMFILE:when=2");
-         },
-         "failed to open the fifo file \n", 1, EMFILE},
-        {"read fails: nothing written after it",
-         [&](const Scratch &s, Options &o) {
-             with_text(s);
-             o.prefix = strace(s.fifo(), "read:error=EIO:when=3");
-         },
-         text.substr(0, 10), 1, EIO},
-        {"write fails",
-         [&](const Scratch &s, Options &o) {
-             with_text(s);
-             o.out = "/dev/full";
-         },
-         "", 1, ENOSPC},
-        {"standard output closed",
-         [](const Scratch &s, Options &o) {
+        {"directory in the way", false, "failed to create the fifo file \n", 1, EEXIST,
+         [](auto &s, auto &) { mkdir(s.fifo().c_str(), 0755); }},
+        {"folder where nothing can be created", false, "failed to create the fifo file \n", 1,
+         EACCES, unwritable_folder},
+        {"created FIFO cannot be opened", false, "failed to open the fifo file \n", 1, EMFILE,
+         [&](auto &, auto &o) { o.prefix = strace("fifofile", "openat:error=EMFILE:when=2"); }},
+        {"read fails: nothing written after it", true, text.substr(0, 10), 1, EIO,
+         [&](auto &s, auto &o) { o.prefix = strace(s.fifo(), "read:error=EIO:when=3"); }},
+        {"write fails", true, "", 1, ENOSPC, [](auto &, auto &o) { o.out = "/dev/full"; }},
+        {"standard output closed", false, "", 1, EBADF,
+         [](auto &s, auto &o) {
              mkfifo(s.fifo().c_str(), 0644);
              o.in_child = [](const Scratch &) { close(STDOUT_FILENO); };
-         },
-         "", 1, EBADF},
-        {"interrupted reads are retried",
-         [&](const Scratch &s, Options &o) {
-             with_text(s);
-             o.prefix = strace(s.fifo(), "read:error=EINTR:when=2..4");
-         },
-         text, 0, 0},
-        {"interrupted writes are retried",
-         [&](const Scratch &s, Options &o) {
-             with_text(s);
-             o.prefix = strace("", "write:error=EINTR:when=1..3");
-         },
-         text, 0, 0},
+         }},
+        {"interrupted reads are retried", true, text, 0, 0,
+         [&](auto &s, auto &o) { o.prefix = strace(s.fifo(), "read:error=EINTR:when=2..4"); }},
+        {"interrupted writes are retried", true, text, 0, 0,
+         [&](auto &, auto &o) { o.prefix = strace("", "write:error=EINTR:when=1..3"); }},
     };
     std::string skipped;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         Scratch s;
         Options options;
+        if (c.text)
+            spill(s.fifo(), text);
         c.arrange(s, options);
         std::vector<std::string> probe = options.prefix;
         probe.insert(probe.end(), options.probe.begin(), options.probe.end());
