@@ -8,9 +8,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 # pass then ends as skipped (status 77, the test's SKIP_RETURN_CODE).
 skip() { echo "SKIP: $*"; skips=$((skips + 1)); }
 . "$(dirname "${BASH_SOURCE[0]}")/kernel_modules/marks.sh"
-same() { # same <what> <got> <want>
-    [ "$2" = "$3" ] || fail "$1: got [$2], want [$3]"
-}
+same() { [ "$2" = "$3" ] || fail "$1: got [$2], want [$3]"; } # same <what> <got> <want>
 # In a cross build the programs run under the emulator its toolchain names
 # (EMULATOR, its words, which $EMULATOR splits), and C and C++ are compiled
 # by its compilers (CC, CXX).
@@ -18,11 +16,8 @@ same() { # same <what> <got> <want>
 # ended <console> <scenario>...: each scenario marked "ended <scenario>" in
 # the VM's console; one that broke off, or was left out, did not.
 ended() {
-    local console=$1 s
-    shift
-    for s; do
-        marked "ended $s" "$console" || fail "the scenario '$s' did not run to its end"
-    done
+    local s
+    for s in "${@:2}"; do marked "ended $s" "$1" || fail "the scenario '$s' did not run to its end"; done
 }
 # The libraries a binary needs, space-separated: "[libc.so.6] ".
 needed() { readelf -d "$1" | awk '/NEEDED/ {print $5}' | tr '\n' ' '; }
