@@ -49,15 +49,15 @@ if [ "${1:-}" = build ]; then
     [ -z "$older" ] || wait "$older" ||
         die "the packages of the release $lower did not build at ${commit:0:10}: see $out/old/build.log"
     rm -rf "$out/tree"
-    for deb in "$out"/old/*.deb; do
-        [ -f "$deb" ] || { echo "no previous release in this tree's history: the upgrades cannot run"; break; }
-        same "the release $lower's $(dpkg-deb -f "$deb" Package)" "$(dpkg-deb -f "$deb" Version)" "$lower"
+    # Every package and every file naming the version names the build's (the
+    # release's packages, the release); the CMake package, the release it
+    # follows, as debian/changelog's release does.
+    for deb in "$out"/old/*.deb "$out"/new/*.deb; do
+        [ -f "$deb" ] || { echo "no previous release in this tree's history: the upgrades cannot run"; continue; }
+        case $deb in "$out"/old/*) want=$lower ;; *) want=$version; dpkg-deb -x "$deb" "$out/files" ;; esac
+        same "the version in ${deb#"$out"/}" "$(dpkg-deb -f "$deb" Version)" "$want"
     done
     dpkg --compare-versions "${lower:-0}" lt "$version" || fail "$version does not sort above the release $lower"
-    # Every file naming the version names the build's; the CMake package, the
-    # release it follows, as debian/changelog's release does.
-    dpkg-deb -x "$out"/new/liblistcore-dev_*.deb "$out/files"
-    dpkg-deb -x "$out"/new/qvx-dkms_*.deb "$out/files"
     mkdir "$out/files/debian" && cp "$top/debian/changelog" "$out/files/debian/"
     while read -r file pattern want; do
         same "the version in $file" "$(sed -n "s/$pattern/\\1/p" "$out/files/$file" | head -n 1)" "$want"
@@ -68,9 +68,6 @@ usr/src/qvx-$version/dkms.conf ^PACKAGE_VERSION="\\(.*\\)" $version
 debian/changelog ^qvx.(\\([^+)]*\\).* ${version%%+*}
 EOF
     rm -rf "$out/files"
-    for deb in "$out"/new/*.deb; do
-        same "$(dpkg-deb -f "$deb" Package)'s version" "$(dpkg-deb -f "$deb" Version)" "$version"
-    done
     contents "$out"/new/*.deb >"$out/contents"
     diff -u <(sed "s/@VERSION@/$version/" "$here/contents.expected") "$out/contents" ||
         fail "the packages hold other files than expected"
