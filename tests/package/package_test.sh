@@ -79,7 +79,7 @@ run=$1 release=$2 top=$3 version=$4 kernel=$5 cache=$6 packages=$7 work=$8
 . "$top/shell/common.sh"
 buildroot=$top/kernel_modules/tools/buildroot.sh
 defaults "$here/../kernel_modules/vm-limits"
-case $run in group | upgrade | repo | boot) ;; *) die "unknown run '$run'" ;; esac
+case $run in group | boot) upgrade= ;; upgrade | repo) upgrade=$run ;; *) die "unknown run '$run'" ;; esac
 # Debian 13's root can boot: its kernel, systemd and udev come with it.
 extra=()
 [ "$release" != trixie ] || extra=(linux-image-amd64 systemd-sysv udev initramfs-tools)
@@ -95,8 +95,6 @@ kernel_release=$(cat "$kernel/release")
 headers=("$kernel"/debs/*.deb)
 debs=("$packages"/new/*.deb) old=("$packages"/old/*.deb)
 [ -f "${debs[0]}" ] || die "no packages in $packages: the test package.build makes them"
-upgrade=
-[ "$run" != upgrade ] && [ "$run" != repo ] || upgrade=$run
 [ -z "$upgrade" ] || [ -f "${old[0]}" ] ||
     { echo "SKIP: no packages of a previous release (no git history here?): see package.build"; exit 77; }
 lower=$(dpkg-deb -f "${old[0]}" Version 2>/dev/null || true)
@@ -147,16 +145,10 @@ needs=$(for deb in "${debs[@]}" "${headers[@]}"; do dpkg-deb -f "$deb" Pre-Depen
 # serial console once it is up, then powers off; no login prompt there.
 if [ "$run" = boot ]; then
     echo "/dev/vda / ext4 rw 0 1" >"$root/etc/fstab"
-    cat >"$root/etc/systemd/system/qvx-checks.service" <<EOF
-[Unit]
-Description=The package test's checks
-After=multi-user.target
-SuccessAction=poweroff
-FailureAction=poweroff
-[Service]
-Type=oneshot
-ExecStart=/bin/sh -c 'sh /root/checks.sh >/dev/ttyS0 2>&1'
-EOF
+    printf '%s\n' '[Unit]' "Description=The package test's checks" After=multi-user.target \
+        SuccessAction=poweroff FailureAction=poweroff \
+        '[Service]' Type=oneshot "ExecStart=/bin/sh -c 'sh /root/checks.sh >/dev/ttyS0 2>&1'" \
+        >"$root/etc/systemd/system/qvx-checks.service"
     mkdir -p "$root/etc/systemd/system/multi-user.target.wants"
     ln -s ../qvx-checks.service "$root/etc/systemd/system/multi-user.target.wants/"
     ln -s /dev/null "$root/etc/systemd/system/serial-getty@ttyS0.service"
