@@ -170,7 +170,13 @@ snapshot() {
 snapshot >"$work/before"
 mkdir "$root/tmp/debs"
 cp "${debs[@]}" "${old[@]}" "${headers[@]}" "$root/tmp/debs/"
-inside() { for deb; do echo "/tmp/debs/${deb##*/}"; done; }
+# apt_install <log> <what> <package or .deb>...: apt install in the root, a
+# .deb by its copy in /tmp/debs; when it fails, the test ends saying <what>.
+apt_install() {
+    local log=$1 what=$2 inside=/tmp/debs/
+    shift 2
+    logged "$log" "$what" apt_in_root install --no-install-recommends "${@/#*\//$inside}"
+}
 # dkms_said <log> <what>: what DKMS said in an apt or hook log; a warning or
 # error there fails.
 dkms_said() {
@@ -196,7 +202,7 @@ check_group() {
 
 if [ -n "$upgrade" ]; then
     step "2. the release $lower and the $kernel_release headers installed ($run), then today's"
-    mapfile -t headers_inside < <(inside "${headers[@]}")
+    from=("${old[@]}")
     if [ "$run" = repo ]; then
         # A repository is refused when signed by another key than the one
         # it is added with; this user's key is made on the first publish.
@@ -216,13 +222,9 @@ if [ -n "$upgrade" ]; then
         rm -r "$root/srv/foreign"
         sed -i 's,/srv/foreign,/srv/qvx,' "$root/etc/apt/sources.list.d/qvx.list"
         logged "$work/update-old.log" "apt update could not read the repository" apt_in_root update
-        logged "$work/install-old.log" "apt could not install the release $lower" \
-            apt_in_root install --no-install-recommends "${headers_inside[@]}" liblistcore liblistcore-dev qvx-tools qvx-dkms
-    else
-        mapfile -t debs_inside < <(inside "${old[@]}")
-        logged "$work/install-old.log" "apt could not install the release $lower" \
-            apt_in_root install --no-install-recommends "${debs_inside[@]}" "${headers_inside[@]}"
+        from=(liblistcore liblistcore-dev qvx-tools qvx-dkms)
     fi
+    apt_install "$work/install-old.log" "apt could not install the release $lower" "${from[@]}" "${headers[@]}"
     dkms_said "$work/install-old.log" "install of $lower"
     same "dkms status at $lower" "$(in_root dkms status)" "$(dkms_installed "$lower" "$kernel")"
     check_group "at $lower"
@@ -233,8 +235,7 @@ if [ -n "$upgrade" ]; then
         same "what apt update said of the repository" "$(grep -hE '^(W|E): ' "$work/update-old.log" "$work/update.log")" ""
         logged "$work/install.log" "apt could not upgrade the packages" apt_in_root upgrade
     else
-        mapfile -t debs_inside < <(inside "${debs[@]}")
-        logged "$work/install.log" "apt could not upgrade the packages" apt_in_root install --no-install-recommends "${debs_inside[@]}"
+        apt_install "$work/install.log" "apt could not upgrade the packages" "${debs[@]}"
     fi
     dkms_said "$work/install.log" upgrade
     same "the versions after the upgrade" "$(in_root dpkg-query -W -f '${Version} ' liblistcore liblistcore-dev qvx-tools qvx-dkms)" \
@@ -258,18 +259,13 @@ else
     step "2. the rule unpacked after the group is there; apt install of the packages and the $kernel_release headers; a kernel's headers later"
     # udev resolves the rule's group when it reads the rule, which may be at
     # any time once it is unpacked.
-    logged "$work/unpack.log" "dpkg could not unpack qvx-dkms" in_root dpkg --unpack "$(inside "$root"/tmp/debs/qvx-dkms_"$version"_*.deb)"
+    logged "$work/unpack.log" "dpkg could not unpack qvx-dkms" in_root dpkg --unpack "/$(cd "$root" && echo tmp/debs/qvx-dkms_"$version"_*.deb)"
     [ -f "$root$rule" ] || fail "no udev rule once qvx-dkms is unpacked"
     check_group "once the rule is unpacked"
-    said=$(grep -i 'group' "$work/unpack.log" || true)
-    if [ "$run" = group ]; then
-        same "what the install says of the group made by hand" "$said" \
-            "qvx-dkms: using the existing group qvx (gid 1000), which is not a system group"
-    else
-        same "what the install says of the group" "$said" ""
-    fi
-    mapfile -t debs_inside < <(inside "${debs[@]}" "${headers[@]}")
-    logged "$work/install.log" "apt could not install the packages" apt_in_root install --no-install-recommends "${debs_inside[@]}"
+    said=$(grep -i 'group' "$work/unpack.log" || true) want=
+    [ "$run" != group ] || want="qvx-dkms: using the existing group qvx (gid 1000), which is not a system group"
+    same "what the install says of the group" "$said" "$want"
+    apt_install "$work/install.log" "apt could not install the packages" "${debs[@]}" "${headers[@]}"
     dkms_said "$work/install.log" install
     same "dkms status" "$(in_root dkms status)" "$(dkms_installed "$version" "$kernel")"
 
