@@ -95,9 +95,10 @@ kernel_release=$(cat "$kernel/release")
 headers=("$kernel"/debs/*.deb)
 debs=("$packages"/new/*.deb) old=("$packages"/old/*.deb)
 [ -f "${debs[0]}" ] || die "no packages in $packages: the test package.build makes them"
-[ -z "$upgrade" ] || [ -f "${old[0]}" ] ||
+[ -f "${old[0]}" ] || old=() # none in a tree without history, which the fresh installs need not
+[ -z "$upgrade" ] || [ ${#old[@]} -gt 0 ] ||
     { echo "SKIP: no packages of a previous release (no git history here?): see package.build"; exit 77; }
-lower=$(dpkg-deb -f "${old[0]}" Version 2>/dev/null || true)
+lower=$(dpkg-deb -f "${old[0]-}" Version 2>/dev/null || true)
 # What dpkg leaves read-only in a root is an ordinary user's to remove too.
 scrap() {
     [ ! -d "$work" ] || find "$work" -type d ! -perm -u+w -exec chmod u+w {} +
