@@ -123,8 +123,7 @@ step "1. a clean $release root, with the $kernel_release headers' packages"
 # headers depend on or recommend, so that apt finds it all in place.
 mine=$(for deb in "${debs[@]}" "${headers[@]}"; do dpkg-deb -f "$deb" Package; done)
 needs=$(for deb in "${debs[@]}" "${headers[@]}"; do dpkg-deb -f "$deb" Pre-Depends Depends Recommends; done |
-    sed 's/^[A-Za-z-]*: //' |
-    tr ',' '\n' | sed 's/|.*//; s/[(:].*//; s/ //g; /^$/d' | grep -vxF "$mine" |
+    tr ',' '\n' | sed 's/^[A-Za-z-]*: //; s/|.*//; s/[(:].*//; s/ //g; /^$/d' | grep -vxF "$mine" |
     cat - <(printf '%s\n' cmake ninja-build pkg-config gcc libc6-dev openssl "${extra[@]}") | LC_ALL=C sort -u)
 (
     # mmdebstrap makes one in a few minutes; 15 at most
@@ -174,9 +173,8 @@ cp "${debs[@]}" "${old[@]}" "${headers[@]}" "$root/tmp/debs/"
 # apt_install <log> <what> <package or .deb>...: apt install in the root, a
 # .deb by its copy in /tmp/debs; when it fails, the test ends saying <what>.
 apt_install() {
-    local log=$1 what=$2 inside=/tmp/debs/
-    shift 2
-    logged "$log" "$what" apt_in_root install --no-install-recommends "${@/#*\//$inside}"
+    local args=("${@:3}") inside=/tmp/debs/
+    logged "$1" "$2" apt_in_root install --no-install-recommends "${args[@]/#*\//$inside}"
 }
 # dkms_said <log> <what>: what DKMS said in an apt or hook log; a warning or
 # error there fails.
@@ -194,11 +192,8 @@ rule=/usr/lib/udev/rules.d/60-qvx-dkms.rules
 check_group() {
     # shellcheck disable=SC2310 # in_root is one command
     gid=$(in_root getent group qvx | cut -d: -f3 || true)
-    if [ "$run" = group ]; then
-        same "$1: the group qvx made by hand" "$gid" 1000
-    else
-        [ -n "$gid" ] && [ "$gid" -ge 100 ] && [ "$gid" -lt 1000 ] || fail "$1: no system group qvx (gid 100 to 999): '$gid'"
-    fi
+    [ "$run" != group ] || { same "$1: the group qvx made by hand" "$gid" 1000; return; }
+    [ -n "$gid" ] && [ "$gid" -ge 100 ] && [ "$gid" -lt 1000 ] || fail "$1: no system group qvx (gid 100 to 999): '$gid'"
 }
 
 if [ -n "$upgrade" ]; then
