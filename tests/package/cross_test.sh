@@ -27,8 +27,7 @@ elf_machine() { readelf -h "$1" 2>&1 | sed -n 's/^ *Machine: *//p'; }
 lint "$work"/packages/*.changes
 for deb in "$work"/packages/*.deb; do
     package=$(dpkg-deb -f "$deb" Package)
-    want=$arch
-    [ "$package" != qvx-dkms ] || want=all
+    case $package in qvx-dkms) want=all ;; *) want=$arch ;; esac
     same "$package's architecture" "$(dpkg-deb -f "$deb" Architecture)" "$want"
     ! dpkg-deb -f "$deb" Depends | grep -qE 'libc6[:-]' || fail "$package depends on a cross or qualified libc6: $(dpkg-deb -f "$deb" Depends)"
     dpkg-deb -x "$deb" "$work/tree"
