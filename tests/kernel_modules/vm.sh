@@ -59,7 +59,7 @@ dynamic() { readelf -l "$1" 2>/dev/null | grep -q INTERP; }
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
-mkdir -p "$root"/{bin,dev,proc,sys,tmp,root}
+mkdir -p "$root"/{bin,dev,proc,sys,tmp,root,lib}
 cp "$busybox" "$root/bin/busybox"
 # The applets' links made here: a kernel with checkers takes seconds to.
 # This machine's busybox names them (another architecture's cannot run here).
@@ -68,6 +68,8 @@ for applet in $(/bin/busybox --list); do
 done
 cp "$scenario" "$root/root/scenario.sh"
 cp "$(dirname "$0")/marks.sh" "$root/"
+libs=$(field libs)/lib
+[ "$libs" != -/lib ] || libs=/lib/$(field triplet)
 for f in "$@"; do
     # The reason is the kernel folder's, or the build's (kept beside the module).
     for why in "$kernel/unavailable" "$(dirname "$f")/unavailable"; do
@@ -78,23 +80,17 @@ for f in "$@"; do
     done
     [ -f "$f" ] || die "missing file for the VM: $f"
     cp "$f" "$root/root/"
-    # A dynamically linked program needs its loader and libraries: this
-    # machine's, as ldd finds them, or another architecture's from its root,
-    # the loader where the program names it and the libraries in /lib.
-    # shellcheck disable=SC2310 # dynamic is one pipeline, a test; field dies when it fails
-    if dynamic "$f" && [ "$(field libs)" = - ]; then
-        for lib in $(ldd "$f" | grep -o '/[^ ]*'); do
-            mkdir -p "$root$(dirname "$lib")"
-            cp -L "$lib" "$root$lib"
-        done
-    elif dynamic "$f"; then
-        loader=$(readelf -l "$f" | sed -n 's/.*interpreter: \([^]]*\)\]$/\1/p')
-        mkdir -p "$root/lib" "$root$(dirname "$loader")"
-        cp -L "$(field libs)/lib/$(basename "$loader")" "$root$loader"
-        for lib in $(readelf -d "$f" | sed -n 's/.*Shared library: \[\(.*\)\]$/\1/p'); do
-            cp -L "$(field libs)/lib/$lib" "$root/lib/"
-        done
-    fi
+    # A dynamically linked program needs its loader, where the program names
+    # it, and its libraries, in /lib: this machine's or another
+    # architecture's, from its root.
+    # shellcheck disable=SC2310 # dynamic is one pipeline, a test
+    dynamic "$f" || continue
+    loader=$(readelf -l "$f" | sed -n 's/.*interpreter: \([^]]*\)\]$/\1/p')
+    mkdir -p "$root$(dirname "$loader")"
+    cp -L "$libs/$(basename "$loader")" "$root$loader"
+    for lib in $(readelf -d "$f" | sed -n 's/.*Shared library: \[\(.*\)\]$/\1/p'); do
+        cp -L "$libs/$lib" "$root/lib/"
+    done
 done
 cat >"$root/init" <<'INIT'
 #!/bin/busybox sh
