@@ -73,10 +73,8 @@ libs=$(field libs)/lib
 for f in "$@"; do
     # The reason is the kernel folder's, or the build's (kept beside the module).
     for why in "$kernel/unavailable" "$(dirname "$f")/unavailable"; do
-        if [ ! -f "$f" ] && [ -f "$why" ]; then
-            echo "SKIP: $(basename "$f") was not built for $(cat "$kernel/release"): $(cat "$why")"
-            exit 77
-        fi
+        [ -f "$f" ] || [ ! -f "$why" ] ||
+            { echo "SKIP: $(basename "$f") was not built for $(cat "$kernel/release"): $(cat "$why")" && exit 77; }
     done
     [ -f "$f" ] || die "missing file for the VM: $f"
     cp "$f" "$root/root/"
@@ -223,9 +221,6 @@ if [ -z "$(after "scenario end" "$transcript")" ]; then
     die_with_log "$transcript" "the scenario did not run to its end (qemu status $status)"
 fi
 grep -q "$(mark kernel log end)\$" "$transcript.klog" || die "the kernel's log did not come through to its end"
-modules=()
-for f in "$@"; do
-    case $f in *.ko) modules+=("$(basename "$f" .ko)") ;; esac
-done
-awk -v modules="${modules[*]}" -v config="$kernel/kdir/.config" -v baseline="${BASELINE:-}" \
+modules=$(for f in "$@"; do [[ $f != *.ko ]] || basename "$f" .ko; done | paste -sd' ')
+awk -v modules="$modules" -v config="$kernel/kdir/.config" -v baseline="${BASELINE:-}" \
     -v scenario_status="$(after "scenario end" "$transcript")" -f "$(dirname "$0")/reports.awk" "$transcript.klog"
