@@ -159,17 +159,16 @@ timeout $((VM_BOOT_LIMIT + VM_SCENARIO_LIMIT + 10)) "$qemu" -m 256 "${machine[@]
     -kernel "$kernel/vmlinuz" -initrd "$root.img" \
     -append "console=$(field console) loglevel=3 printk.time=0 oops=panic panic=-1 log_buf_len=4M" \
     -display none -serial file:"$raw" "${port[@]}" -no-reboot </dev/null &
-# The boot's limit until the scenario begins, then the scenario's, or a panic.
+# The boot's limit until the scenario begins, then the scenario's; qemu's end
+# or a panic ends either. Looked at each second: the emulator needs the CPU.
 panic='Kernel panic - not syncing'
-vm=$! deadline=$((SECONDS + VM_BOOT_LIMIT)) stage=boot start=$SECONDS late=
-while kill -0 $vm 2>/dev/null; do
-    if [ $stage = boot ] && grep -q "^$(mark scenario begin)" "$raw" 2>/dev/null; then
-        stage=scenario deadline=$((SECONDS + VM_SCENARIO_LIMIT))
-    fi
-    ! grep -q "$panic" "$raw" 2>/dev/null || { kill $vm && break; }
-    [ $SECONDS -lt $deadline ] || { late=$stage && kill $vm && break; }
-    sleep 1
-done
+over() { sleep 1 && { ! kill -0 $vm 2>/dev/null || grep -q "$panic" "$raw" 2>/dev/null; }; }
+# shellcheck disable=SC2310 # over is one list, a test
+begun() { over || grep -q "^$(mark scenario begin)" "$raw" 2>/dev/null; }
+vm=$! start=$SECONDS late=
+(await "$VM_BOOT_LIMIT" "the scenario's start" begun 2>/dev/null) || late=boot
+[ -n "$late" ] || (await "$VM_SCENARIO_LIMIT" "the VM's end" over 2>/dev/null) || late=scenario
+kill $vm 2>/dev/null || true # after a limit or a panic
 wait $vm || status=$?
 took=$((SECONDS - start))
 tr -d '\r' <"$raw" >"$transcript"
