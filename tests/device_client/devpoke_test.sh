@@ -43,36 +43,25 @@ denied="devpoke: cannot open /dev/qvx_device: Permission denied"
 most_lines=400
 
 expected() {
-    local ok=$'@@ stderr\n@@ status 0\n@@ driver\n'
-    printf '@@ case write-read\n%s' "$opening$menu$writing$menu$reading"$'Value is 1\n'"$menu$closing$ok"
-    printf 'qvx_device: write 1\nqvx_device: read 1\nqvx_device: release\n'
-    printf '@@ case two-on-one-line\n%s' "$opening$menu$writing$menu$closing$ok"
-    printf 'qvx_device: write 1\nqvx_device: release\n'
-    printf '@@ case burst-then-end\n%s' "$opening$menu$writing$menu$closing$ok"
-    printf 'qvx_device: write 1\nqvx_device: release\n'
-    for name in aliases-1 aliases-2 junk-first; do
-        printf '@@ case %s\n%s' $name "$opening$menu$closing$ok"
-        printf 'qvx_device: release\n'
-    done
-    printf '@@ case junk-repeats\n%s' "$opening$menu$reading"$'Value is 0\n'"$menu$reading"$'Value is 0\n'"$menu$closing$ok"
-    printf 'qvx_device: read 0\nqvx_device: read 0\nqvx_device: release\n'
-    printf '@@ case refused-read\n%s' "$opening$menu$reading$menu$closing"
-    printf '@@ stderr\ndevpoke: the driver refused the read: Operation not permitted\n@@ status 0\n'
-    printf '@@ driver\nqvx_device: read refused\nqvx_device: release\n'
-    printf '@@ case no-driver\n%s' "${opening}Cannot open device file..."$'\n'
-    printf '@@ stderr\n%s\n@@ status 1\n@@ driver\n' "$no_device"
-    for name in ${users:+$before_rule outsider-0660}; do
-        printf '@@ case %s\n%s' $name "${opening}Cannot open device file..."$'\n'
-        printf '@@ stderr\n%s\n@@ status 1\n@@ driver\n' "$denied"
-    done
-    for name in ${users:+member-0660} ${m32:+32-bit}; do
-        printf '@@ case %s\n%s' $name "$opening$menu$writing$menu$reading"$'Value is 1\n'"$menu$closing$ok"
-        printf 'qvx_device: write 1\nqvx_device: read 1\nqvx_device: release\n'
-    done
-    for name in ${m32:+32-bit-refused-read}; do
-        printf '@@ case %s\n%s' $name "$opening$menu$reading$menu$closing"
-        printf '@@ stderr\ndevpoke: the driver refused the read: Operation not permitted\n@@ status 0\n'
-        printf '@@ driver\nqvx_device: read refused\nqvx_device: release\n'
+    local name value1=$'Value is 1\n' value0=$'Value is 0\n' unopened=$'Cannot open device file...\n'
+    # ends <devpoke's output after the opening> <its errors> <its status> <the driver's lines>...
+    ends() {
+        printf '%s@@ stderr\n%s@@ status %s\n@@ driver\n' "$1" "$2" "$3" && shift 3
+        [ $# -eq 0 ] || printf 'qvx_device: %s\n' "$@"
+    }
+    for name in write-read two-on-one-line burst-then-end aliases-1 aliases-2 junk-first junk-repeats \
+        refused-read no-driver ${users:+$before_rule outsider-0660 member-0660} ${m32:+32-bit 32-bit-refused-read}; do
+        printf '@@ case %s\n%s' $name "$opening"
+        case $name in
+        write-read | member-0660 | 32-bit) ends "$menu$writing$menu$reading$value1$menu$closing" "" 0 'write 1' 'read 1' release ;;
+        two-on-one-line | burst-then-end) ends "$menu$writing$menu$closing" "" 0 'write 1' release ;;
+        aliases-1 | aliases-2 | junk-first) ends "$menu$closing" "" 0 release ;;
+        junk-repeats) ends "$menu$reading$value0$menu$reading$value0$menu$closing" "" 0 'read 0' 'read 0' release ;;
+        refused-read | 32-bit-refused-read)
+            ends "$menu$reading$menu$closing" $'devpoke: the driver refused the read: Operation not permitted\n' 0 'read refused' release ;;
+        no-driver) ends "$unopened" "$no_device"$'\n' 1 ;;
+        outsider-0600 | member-0600 | outsider-0660) ends "$unopened" "$denied"$'\n' 1 ;;
+        esac
     done
     [ -z "${stress:-}" ] || printf '%s\n' '@@ case stress' 'qvx_stress: 4 processes x 5000 write/read pairs' \
         '@@ status 0' "logged at most $most_lines lines, others suppressed" \
@@ -145,16 +134,12 @@ dialogue refused-read refuse_reads '2\n' '0\n'
 dialogue no-driver absent
 SCRIPT
     [ -z "${users:-}" ] || [ -z "$before_rule" ] || cat <<'SCRIPT'
-as=outsider
-dialogue outsider-0600 plain '1\n'
-as=member
-dialogue member-0600 plain '1\n'
+as=outsider; dialogue outsider-0600 plain '1\n'
+as=member; dialogue member-0600 plain '1\n'
 SCRIPT
     [ -z "${users:-}" ] || cat <<'SCRIPT'
-as=outsider
-dialogue outsider-0660 grouped '1\n'
-as=member
-dialogue member-0660 grouped '1\n' '2\n' '0\n'
+as=outsider; dialogue outsider-0660 grouped '1\n'
+as=member; dialogue member-0660 grouped '1\n' '2\n' '0\n'
 as=
 SCRIPT
     [ -z "${m32:-}" ] || cat <<'SCRIPT'
@@ -216,21 +201,18 @@ driver() { modprobe -r qvx_device; case $1 in plain | grouped) modprobe qvx_devi
 driver_log() { dmesg -c -t | grep "^qvx_device: " || true; }
 driver plain
 mark node "$(ls -l /dev/qvx_device)"
-mark begin devpoke
 SCRIPT
-        dialogues
-        echo 'mark end devpoke'
-        return
+    else
+        # A member of the group qvx and a user outside it; "grouped" gives the
+        # node what the package's udev rule gives it.
+        echo 'mkdir -p /etc && chmod 0755 / /root'
+        echo 'printf "%s\n" root:x:0:0::/root:/bin/sh member:x:1000:1000::/:/bin/sh outsider:x:1001:1001::/:/bin/sh >/etc/passwd'
+        echo 'printf "%s\n" root:x:0: qvx:x:999:member member:x:1000: outsider:x:1001: >/etc/group'
+        echo 'driver() { rmmod qvx_device 2>/dev/null; case $1 in plain) insmod qvx_device.ko ;;'
+        echo '    grouped) insmod qvx_device.ko && chgrp qvx /dev/qvx_device && chmod 0660 /dev/qvx_device ;;'
+        echo '    refuse_reads) insmod qvx_device.ko refuse_reads=1 ;; esac; dmesg -c >/dev/null; }'
+        echo 'driver_log() { dmesg -c | grep "^qvx_device: " || true; }'
     fi
-    # A member of the group qvx and a user outside it; "grouped" gives the
-    # node what the package's udev rule gives it.
-    echo 'mkdir -p /etc && chmod 0755 / /root'
-    echo 'printf "%s\n" root:x:0:0::/root:/bin/sh member:x:1000:1000::/:/bin/sh outsider:x:1001:1001::/:/bin/sh >/etc/passwd'
-    echo 'printf "%s\n" root:x:0: qvx:x:999:member member:x:1000: outsider:x:1001: >/etc/group'
-    echo 'driver() { rmmod qvx_device 2>/dev/null; case $1 in plain) insmod qvx_device.ko ;;'
-    echo '    grouped) insmod qvx_device.ko && chgrp qvx /dev/qvx_device && chmod 0660 /dev/qvx_device ;;'
-    echo '    refuse_reads) insmod qvx_device.ko refuse_reads=1 ;; esac; dmesg -c >/dev/null; }'
-    echo 'driver_log() { dmesg -c | grep "^qvx_device: " || true; }'
     echo 'mark begin devpoke'
     dialogues
     echo 'mark end devpoke'
