@@ -47,9 +47,7 @@ function checkers_own(f) {
 function begin_report() {
     close_report()
     open = 1
-    nlines = 0
-    nframes = 0
-    ours = 0
+    nlines = nframes = ours = 0
     kcsan = $0 ~ /^BUG: KCSAN: /
     timing = $0 ~ /^(rcu: INFO: .*stall|watchdog: BUG: soft lockup|INFO: task .* blocked for more than)/
     kind = $0
@@ -115,8 +113,7 @@ BEGIN {
     # The baseline's reports first, by the same rules.
     if (baseline != "") {
         reading_baseline = 1
-        while ((got = getline line <baseline) > 0) {
-            $0 = line
+        while ((got = getline <baseline) > 0) {
             sub(/^<[0-9]+>/, "")
             read_line()
         }
@@ -156,32 +153,26 @@ function read_line() {
 { for (line in want) if (index($0, line)) delete want[line] }
 { read_line() }
 
+# A fault found: said, and the status is 1.
+function problem(text) {
+    printf "%s", text
+    status = 1
+}
 END {
     close_report()
-    status = 0
-    for (line in want) {
-        printf "the kernel has %s, but its log lacks \"%s\": the checker was not active\n", want[line], line
-        status = 1
-    }
-    if (lost) {
-        printf "the kernel's log lost %d records on the way: a report may be among them\n", lost
-        status = 1
-    }
-    if (got < 0) {
-        print "cannot read the baseline " baseline
-        status = 1
-    }
-    if (!begun) {
-        print "the kernel's log lacks the mark of the scenario's start: no report can be told apart"
-        status = 1
-    }
+    for (line in want)
+        problem(sprintf("the kernel has %s, but its log lacks \"%s\": the checker was not active\n", want[line], line))
+    if (lost)
+        problem(sprintf("the kernel's log lost %d records on the way: a report may be among them\n", lost))
+    if (got < 0)
+        problem("cannot read the baseline " baseline "\n")
+    if (!begun)
+        problem("the kernel's log lacks the mark of the scenario's start: no report can be told apart\n")
     if (baseline != "")
         printf "%d report(s) of the kernel's own in its run without the modules\n", nbase
-    if (nours) {
-        printf "%d report(s) about the modules under test (%s)%s; the first:\n%s", nours, modules,
-            baseline != "" ? ", not among the kernel's own" : "", first
-        status = 1
-    }
+    if (nours)
+        problem(sprintf("%d report(s) about the modules under test (%s)%s; the first:\n%s", nours, modules,
+            baseline != "" ? ", not among the kernel's own" : "", first))
     printf "%d report(s) of the kernel's own%s\n", nown, nown ? ":" : ""
     for (i = 1; i <= nkinds; i++)
         printf "    %dx %s\n", seen[kinds[i]], kinds[i]
