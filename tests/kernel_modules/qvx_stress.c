@@ -20,6 +20,7 @@
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
+#include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -34,25 +35,35 @@
 /* Process p's value number i: p + 1 in the top bits, i in the low 20. */
 enum { ROUND_BITS = 20 };
 
+/* "qvx_stress: <what>: <errno's text>" on standard error; ends with 1. */
+static void die(const char *format, ...) __attribute__((format(printf, 1, 2), noreturn));
+static void die(const char *format, ...) {
+    const char *why = strerror(errno);
+    va_list args;
+    va_start(args, format);
+    fputs("qvx_stress: ", stderr);
+    vfprintf(stderr, format, args);
+    fprintf(stderr, ": %s\n", why);
+    va_end(args);
+    exit(1);
+}
+
+static int open_device(int flags) {
+    int fd = open(QVX_DEVICE_PATH, flags);
+    if (fd < 0)
+        die("cannot open %s", QVX_DEVICE_PATH);
+    return fd;
+}
+
 static int work(int process, long pairs, long processes) {
-    int fd = open(QVX_DEVICE_PATH, O_RDWR);
-    if (fd < 0) {
-        fprintf(stderr, "qvx_stress: cannot open %s: %s\n", QVX_DEVICE_PATH, strerror(errno));
-        return 1;
-    }
+    int fd = open_device(O_RDWR);
     for (long i = 0; i < pairs; i++) {
         struct qvx_arg arg = qvx_arg_of((int32_t)((process + 1) << ROUND_BITS | i));
-        if (ioctl(fd, WRITE_VALUE_CMD, arg.bytes) != 0) {
-            fprintf(stderr, "qvx_stress: write %ld of process %d: %s\n", i, process,
-                    strerror(errno));
-            return 1;
-        }
+        if (ioctl(fd, WRITE_VALUE_CMD, arg.bytes) != 0)
+            die("write %ld of process %d", i, process);
         arg = qvx_arg_of(-1);
-        if (ioctl(fd, READ_VALUE_CMD, arg.bytes) != 0) {
-            fprintf(stderr, "qvx_stress: read %ld of process %d: %s\n", i, process,
-                    strerror(errno));
-            return 1;
-        }
+        if (ioctl(fd, READ_VALUE_CMD, arg.bytes) != 0)
+            die("read %ld of process %d", i, process);
         uint32_t v = (uint32_t)qvx_value_of(&arg);
         long writer = (long)(v >> ROUND_BITS) - 1, round = (long)(v & ((1u << ROUND_BITS) - 1));
         if (v != 0 && (writer < 0 || writer >= processes || round >= pairs)) {
@@ -104,16 +115,8 @@ static int check_bad(int fd, int through, const char *what, void *arg, int write
  * file system requests): those never reach the driver.
  */
 static int generic_type(unsigned int cmd) {
-    switch (_IOC_TYPE(cmd)) {
-    case 'T':
-    case 'f':
-    case 'X':
-    case 0x94:
-    case 0x15:
-    case 0:
-        return 1;
-    }
-    return 0;
+    static const unsigned char types[] = {'T', 'f', 'X', 0x94, 0x15, 0};
+    return memchr(types, (int)_IOC_TYPE(cmd), sizeof(types)) != NULL;
 }
 
 static uint32_t next_random(uint32_t *x) {
@@ -124,24 +127,14 @@ static uint32_t next_random(uint32_t *x) {
 }
 
 static int bad_arguments(void) {
-    int fd = open(QVX_DEVICE_PATH, O_RDWR);
-    if (fd < 0) {
-        fprintf(stderr, "qvx_stress: cannot open %s: %s\n", QVX_DEVICE_PATH, strerror(errno));
-        return 1;
-    }
+    int fd = open_device(O_RDWR);
     /* A read-write page followed by a hole: nothing is mapped after this. */
     long page = sysconf(_SC_PAGESIZE);
     char *ro = mmap(NULL, page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     char *map = mmap(NULL, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (map == MAP_FAILED || ro == MAP_FAILED || munmap(map + page, page) != 0) {
-        perror("qvx_stress: mmap");
-        return 1;
-    }
-    int read_only = open(QVX_DEVICE_PATH, O_RDONLY);
-    if (read_only < 0) {
-        fprintf(stderr, "qvx_stress: cannot open %s: %s\n", QVX_DEVICE_PATH, strerror(errno));
-        return 1;
-    }
+    if (map == MAP_FAILED || ro == MAP_FAILED || munmap(map + page, page) != 0)
+        die("mmap");
+    int read_only = open_device(O_RDONLY);
     struct qvx_arg good = qvx_arg_of(0x600d);
     static const struct {
         const char *what;
@@ -201,10 +194,8 @@ int main(int argc, char **argv) {
     }
     for (int p = 0; p < processes; p++) {
         pid_t pid = fork();
-        if (pid < 0) {
-            perror("qvx_stress: fork");
-            return 1;
-        }
+        if (pid < 0)
+            die("fork");
         if (pid == 0)
             _exit(work(p, pairs, processes));
     }
