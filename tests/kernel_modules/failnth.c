@@ -292,10 +292,12 @@ static const char *const lone_name[] = {"-", "first", "second"};
 static char lone_log[3][256];
 static struct tally turnpair_tally = {.what = "loading turnpair"};
 static char lone_seen[3][512];
+/* Which creations the tries failed, and the lowest and highest n that did. */
+static int seen[3];
+static unsigned lo, hi;
 
-/* One load of turnpair, checked; returns which worker was not created and
- * sets *injected. */
-static enum creation try_turnpair(int again, unsigned n, const char *ko, int *injected) {
+/* One load of turnpair, checked and noted; sets *injected. */
+static void try_turnpair(int again, unsigned n, const char *ko, int *injected) {
     /* Its lines, the values' first; a line is one of them when it begins
      * with the text before its value or its end. */
     static const char *const ours[] = {
@@ -365,7 +367,11 @@ static enum creation try_turnpair(int again, unsigned n, const char *ko, int *in
     }
     if (!again)
         count(&turnpair_tally, n, *injected, err);
-    return created;
+    seen[created] = 1;
+    if (created != BOTH_CREATED) {
+        lo = !lo || n < lo ? n : lo;
+        hi = n > hi ? n : hi;
+    }
 }
 
 /*
@@ -384,38 +390,27 @@ enum {
     RETRY_ROUNDS = 5,
 };
 
+static int both_seen(void) {
+    return seen[FIRST_NOT_CREATED] && seen[SECOND_NOT_CREATED];
+}
+
 static void turnpair(const char *ko, int whole) {
     enum { FAR = 100000 };
-    unsigned last = 0, lo = 0, hi = 0;
-    int seen[3] = {0, 0, 0}, injected = whole;
+    unsigned last = 0;
+    int injected = whole;
     if (!whole) { /* the window's top at the last injection point */
         try_turnpair(1, FAR, ko, &injected);
         last = FAR - left_armed + 1;
         lo = hi = last > WINDOW_ABOVE ? last - WINDOW_ABOVE : 1;
     }
-    for (unsigned n = 1; injected; n++) {
-        enum creation c = try_turnpair(0, n, ko, &injected);
-        seen[c] = 1;
-        if (c != BOTH_CREATED) {
-            lo = lo ? lo : n;
-            hi = n;
-        }
-        last = n;
-    }
+    for (unsigned n = 1; injected; n++)
+        try_turnpair(0, last = n, ko, &injected);
     if (!lo)
         lo = hi = last > GUESS_BEFORE_END ? last - GUESS_BEFORE_END : 1;
-    int both = seen[FIRST_NOT_CREATED] && seen[SECOND_NOT_CREATED];
-    for (int round = 0; round < RETRY_ROUNDS && !both; round++)
+    for (int round = 0; round < RETRY_ROUNDS && !both_seen(); round++)
         for (unsigned n = lo > WINDOW_BELOW ? lo - WINDOW_BELOW : 1;
-             n <= hi + WINDOW_ABOVE && !both; n++) {
-            enum creation c = try_turnpair(1, n, ko, &injected);
-            seen[c] = 1;
-            both = seen[FIRST_NOT_CREATED] && seen[SECOND_NOT_CREATED];
-            if (c != BOTH_CREATED) {
-                lo = n < lo ? n : lo;
-                hi = n > hi ? n : hi;
-            }
-        }
+             n <= hi + WINDOW_ABOVE && !both_seen(); n++)
+            try_turnpair(1, n, ko, &injected);
     /* A whole load last: the last task kthreadd made stays on its stack,
      * which kmemleak scans, until it makes another. */
     try_turnpair(1, FAR, ko, &injected);
