@@ -121,8 +121,10 @@ for cycle in cycle1 cycle2; do
 done
 
 # Unloaded right after loading, each cycle logs a whole cycle's lines but
-# for the values, of which it logs a prefix (possibly empty), in order.
-problem=$(section quick | mine | awk -v unloads="$unloads" '
+# for the values, of which it logs a prefix (possibly empty), in order. (A
+# file, not a pipe: the awk stops at the first line out of place.)
+section quick | mine >"$work/quick"
+problem=$(awk -v unloads="$unloads" '
     FNR == NR { want[++n] = $0; next } # the whole cycle: two lines, the values, three
     {
         if ($0 == want[at + 1]) at++
@@ -130,7 +132,7 @@ problem=$(section quick | mine | awk -v unloads="$unloads" '
         else { print "line " FNR " (" $0 "): out of place"; exit }
         if (at == n) { at = 0; cycles++ }
     }
-    END { if (at || cycles != unloads) print "saw " cycles + 0 " complete cycles of " unloads }' "$work/cycle.expected" -)
+    END { if (at || cycles != unloads) print "saw " cycles + 0 " complete cycles of " unloads }' "$work/cycle.expected" "$work/quick")
 [ -z "$problem" ] || fail "loading and unloading at once: $problem"
 marked "workers left running" "$console" && fail "workers still ran after the unloads"
 
