@@ -15,7 +15,7 @@
 #   cross    the prefix of the cross compilers that build its modules here
 #            (the kernel's make takes it as CROSS_COMPILE)
 #   libs     the root of its libraries, for dynamically linked programs
-#            taken into a VM (- : this machine's, found by ldd)
+#            taken into a VM (- : this machine's, in /lib/<triplet>)
 arch_table_file=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../cmake" && pwd)/arches.table
 
 arch_names() {
