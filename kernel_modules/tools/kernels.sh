@@ -71,6 +71,28 @@ current_release() {
         sed -n "s/^ *Depends: linux-image-\([0-9][^ ]*-$flavour\)\$/\1/p" | sed -n 1p
 }
 
+# compiler_of <version text>: the compiler and its upstream version, e.g.
+# "gcc 12.2.0", from a CONFIG_CC_VERSION_TEXT or the first line of its
+# --version: "s390x-linux-gnu-gcc-12 (Debian 12.2.0-14) 12.2.0", "Debian clang
+# version 19.1.7 (3)". Debian's revision (-14, +deb12u1) is left out: the
+# same upstream compiler makes the same modules. A text of neither shape is
+# given back whole.
+compiler_of() {
+    awk '{
+        for (i = 1; i < NF; i++)
+            if ($i == "clang" && $(i + 1) == "version") {
+                v = $(i + 2); sub(/[-+~].*/, "", v); print "clang", v; exit
+            }
+        if ($1 ~ /(^|-)gcc(-[0-9.]+)?$/) {
+            rest = $0; sub(/^[^ ]+ /, "", rest); sub(/^\([^)]*\) /, "", rest)
+            # A snapshot, 14.0.1 20240411: the date is part of the version.
+            split(rest, w, " ")
+            print "gcc", w[1] (w[2] ~ /^[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]$/ ? " " w[2] : ""); exit
+        }
+        print; exit
+    }' <<<"$1"
+}
+
 # depends_of <apt folder> <package>: the names of its direct dependencies.
 depends_of() {
     with_apt "$1" apt-cache depends "$2" | sed -n 's/^ *|\{0,1\}Depends: \([^ <]*\).*/\1/p'
@@ -215,7 +237,11 @@ fetch() {
         local used
         used=$(if [ -e "$dir/buildroot" ]; then bash "$here/buildroot.sh" run "$dir/root" "$cc" --version
                else "$cc" --version; fi | sed -n 1p)
-        [ "$used" = "$cc_text" ] || [ "${used#"$cross"}" = "$cc_text" ] ||
+        # Only where the modules' code can differ: another compiler, or
+        # another upstream version of it.
+        local ours theirs
+        ours=$(compiler_of "$used") theirs=$(compiler_of "$cc_text")
+        [ "$ours" = "$theirs" ] ||
             echo "kernels.sh: warning: the $series kernel was built by $cc_text, its modules will be by $used" >&2
     fi
     mkdir -p "$dir/root"
