@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
     cmake ninja-build g++ gcc make pkg-config          # build
+    clang clang-19                                     # the headers compiled as users may (Debian 12's clang, and 13's)
     libgtest-dev libgmock-dev googletest               # unit tests (googletest: its sources, for cross builds)
     strace util-linux                                  # program tests
     qemu-system-x86 busybox-static cpio ca-certificates # kernel tests in a VM
