@@ -3,7 +3,8 @@
 # Installs the Debian packages that building, testing and demonstrating the
 # project needs, when any is missing. Needs root (or sudo) only then: once
 # root has run it, everything else runs as an ordinary user. One line per
-# step on the screen; apt's own output goes to build/setup.log.
+# step on the screen, and while a step is at work apt's latest line at least
+# every 10 s; apt's own output goes to build/setup.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . shell/common.sh
@@ -54,22 +55,26 @@ fi
 log=build/setup.log
 mkdir -p build
 : >"$log"
-# Run through sudo from a user's clone: the build folder stays that user's.
-[ -z "${SUDO_UID-}" ] || chown "$SUDO_UID:${SUDO_GID-}" build "$log"
+# What set-up makes in the tree stays the tree's owner's, however root ran
+# it (sudo, su, a root shell): else the user's build cannot write in build/.
+[ "$(id -u)" -ne 0 ] || chown "$(stat -c %u:%g .)" build "$log"
 echo "setup: ${#missing[@]} of ${#packages[@]} packages to install: ${missing[*]} (apt's output: $log)"
 
-# step <command...>: runs it with its output in the log and sets `took`; when
-# it fails, shows the end of the log and stops.
+# step <what> <command...>: runs it with its output in the log, saying what
+# it does while it is at work, and sets `took`; when it fails, shows the end
+# of the log and stops.
 step() {
-    local start=$SECONDS
+    local start=$SECONDS what=$1
+    shift
     echo "== $*" >>"$log"
-    "$@" >>"$log" 2>&1 </dev/null || LOG_TAIL=25 die_with_log "$log" "failed: $*"
+    # shellcheck disable=SC2310 # progress ends at its first failed write by itself
+    "$@" 2>&1 </dev/null | progress -l "$log" "setup: $what" || LOG_TAIL=25 die_with_log "$log" "failed: $*"
     took=$((SECONDS - start))
 }
 installed() { dpkg-query -W -f='${db:Status-Abbrev}\n' | grep -c '^ii'; }
 
-step $sudo apt-get update
+step "reading Debian's package lists" $sudo apt-get update
 echo "setup: read Debian's package lists ($took s)"
 before=$(installed)
-step $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+step "installing" $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 echo "setup: installed ${#missing[@]} package(s) and $(($(installed) - before - ${#missing[@]})) more they need ($took s)"

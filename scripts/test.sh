@@ -5,7 +5,7 @@
 # and builds the release build with the debug kernels and runs the whole
 # suite, the user-space unit tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer among them (the workflow "asan", run by the test
-# "sanitizers"). A line at least every 12 s or so says what is at work.
+# "sanitizers"). A line at least every 15 s says what is at work.
 #
 #   scripts/test.sh [--strict]
 #
