@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Uses an installed prefix as a user would and checks the result:
 #   consumers.sh pkg-config|cmake <prefix> <road.c> <expected output> <scratch>
-#     builds the list's typical road against the prefix and runs it;
+#     builds the list's typical road against the prefix and runs it, and
+#     the exercises' main.o with add and sub of its own that use cyclar.o;
 #   consumers.sh programs <prefix> <expected file list>|- - <scratch>
 #     checks what was installed (unless the list is -), and runs the
 #     installed selfbuild on the installed source in a scratch folder.
@@ -33,6 +34,10 @@ pkg-config)
     gcc -std=c11 -Wall -Werror $(pkg-config --cflags listcore) -o "$scratch/road" "$source" \
         "$objdir"/{prequill,postquill,twinpurge,topdrop,seeker,tally,lister}.o \
         $(pkg-config --libs listcore)
+    exercisesdir=$(pkg-config --variable=exercisesdir listcore)
+    # shellcheck disable=SC2046
+    gcc -std=c11 -Wall -Werror $(pkg-config --cflags listcore) -o "$scratch/exercise" \
+        "$(dirname "$0")/consumer/own_arith.c" "$exercisesdir"/{main,cyclar}.o
     ;;
 cmake)
     cmake -S "$(dirname "$0")/consumer" -B "$scratch" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
@@ -41,4 +46,5 @@ cmake)
     ;;
 esac
 LD_LIBRARY_PATH=$libdir "$scratch/road" | cmp - "$expected"
-echo "$how consumer: output as expected"
+"$scratch/exercise" | cmp - <(printf 'add : 2010 \nsub : -10 \nfinish')
+echo "$how consumers: output as expected"
