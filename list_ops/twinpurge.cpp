@@ -7,12 +7,12 @@
 // 1. The first occurrences are collected in a set of up to kBlock values on
 //    the stack, repeats among them freed on the way. A list with no more
 //    distinct values than that is done in this one pass.
-// 2. Otherwise the rest of the list is spread over kChains chains by a hash
-//    of the value, so that equal values share a chain and a chain holds a
-//    small share of the values; nodes holding a value of the first block are
-//    freed on the way. The chains are threaded through bytes of the nodes
-//    that hold nothing else (their padding, or on 32-bit machines the end of
-//    malloc's block), so the list itself keeps its order.
+// 2. Otherwise, on 64-bit machines, the rest of the list is spread over
+//    kChains chains by a hash of the value, so that equal values share a
+//    chain and a chain holds a small share of the values; nodes holding a
+//    value of the first block are freed on the way. The chains are threaded
+//    through the four bytes of padding in each node, which hold nothing
+//    else, so the list itself keeps its order.
 // 3. The chains are searched for repeats, a group of them at a time with the
 //    same set, and repeats are marked in a spare bit of their `next`. A group
 //    with more values than the set holds takes several passes, as the whole
@@ -21,10 +21,12 @@
 //    in the same order, as with the plain quadratic walk.
 //
 // A node that the chains cannot refer to (far from the others, or not on
-// malloc's 16-byte boundary; on 32-bit machines, one not in a block of
-// malloc's own size)
-// stops step 2, and the operation goes on with one
-// pass per block of kBlock distinct values.
+// malloc's 16-byte boundary) stops step 2, and the operation goes on with
+// one pass per block of kBlock distinct values. A 32-bit node (armel, armhf,
+// i386) has no byte to spare: its eight bytes are the value and `next`, and
+// those around it are malloc's or the caller's. There every list past the
+// first block takes those passes: the operation writes nothing but the
+// nodes' `next`, whatever allocator made them.
 #include "chains.h"
 #include "list_internal.h"
 
@@ -32,8 +34,6 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -98,13 +98,21 @@ class ValueSet {
     uint32_t size_ = 0;
 };
 
+// Unlinks `at`, the node after `prev`, frees it and returns the node that
+// followed it.
+node *drop(node *prev, node *at) {
+    node *following = at->next;
+    unlink_and_free(prev, at);
+    return following;
+}
+
+#if UINTPTR_MAX > 0xFFFFFFFFu
 // While the rest of the list is spread over chains, each node keeps the
 // link to the next node of its chain in four bytes of its own that hold
 // nothing else, as a 32-bit reference (0: none). `next` keeps the list's
 // order; its bit 0 (always 0 in a pointer to a node) marks a repeat.
 constexpr uintptr_t kRepeat = 1;
 
-#if UINTPTR_MAX > 0xFFFFFFFFu
 // A 64-bit node has four bytes of padding between its `data` and its `next`;
 // the reference is the distance from the first node spread in 16-byte
 // steps, offset by 2^31 so that 0 means none.
@@ -140,79 +148,6 @@ class Places {
     static constexpr int64_t kOffset = int64_t{1} << 31;
     uintptr_t base_;
 };
-#else
-// A 32-bit node (armel, armhf, i386) has no padding, but glibc's malloc
-// gives an 8-byte request a 16-byte block whose size word lies just before
-// the node and whose last four bytes, usable by the block's owner, follow
-// it: the link lives there, as the node's address itself. Only a node in
-// malloc's heap whose size word says so is referred to; one of the
-// caller's own (static, mapped, carved out of an array: its predecessor
-// holds a pointer there) is not.
-static_assert(sizeof(node) == 8, "32-bit node without padding");
-
-constexpr size_t kLinkAt = sizeof(node);
-
-// The span of malloc's heap (the [heap] line of /proc/self/maps), read with
-// the stack alone; empty when it cannot be read.
-struct Span {
-    uintptr_t lo = 0, hi = 0;
-};
-
-__attribute__((noinline)) Span heap_span() {
-    static constexpr char kTag[] = "[heap]";
-    Span span;
-    int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return span;
-    char buf[512];
-    uintptr_t bounds[2] = {0, 0};
-    size_t field = 0, matched = 0; // the addresses' fields, then the tag's bytes matched
-    for (ssize_t got; (got = read(fd, buf, sizeof buf)) > 0;) {
-        for (ssize_t i = 0; i < got; ++i) {
-            char c = buf[i];
-            if (c == '\n') {
-                if (matched == sizeof kTag - 1)
-                    span = {bounds[0], bounds[1]};
-                bounds[0] = bounds[1] = 0;
-                field = matched = 0;
-            } else if (field < 2) {
-                if (c == '-' || c == ' ')
-                    ++field;
-                else
-                    bounds[field] =
-                        bounds[field] * 16 +
-                        static_cast<uintptr_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-            } else {
-                matched = c == kTag[matched] ? matched + 1 : c == kTag[0];
-            }
-        }
-    }
-    close(fd);
-    return span;
-}
-
-class Places {
-  public:
-    explicit Places(const node *) : heap_(heap_span()) {}
-
-    bool fits(const node *n) const {
-        uintptr_t at = reinterpret_cast<uintptr_t>(n);
-        // The size word before it and the link after it within the heap.
-        if ((at & 3) != 0 || at < heap_.lo + 4 || heap_.hi < 12 || at > heap_.hi - 12)
-            return false;
-        uint32_t size;
-        std::memcpy(&size, reinterpret_cast<const unsigned char *>(n) - 4, sizeof size);
-        return (size & ~7u) == 16; // the low three bits are malloc's flags
-    }
-    uint32_t ref(const node *n) const {
-        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(n));
-    }
-    node *at(uint32_t ref) const { return reinterpret_cast<node *>(uintptr_t{ref}); }
-
-  private:
-    Span heap_;
-};
-#endif
 
 // The places of the nodes spread, and the links between them.
 class Refs : public Places {
@@ -230,14 +165,6 @@ class Refs : public Places {
         std::memcpy(reinterpret_cast<unsigned char *>(n) + kLinkAt, &ref, sizeof ref);
     }
 };
-
-// Unlinks `at`, the node after `prev`, frees it and returns the node that
-// followed it.
-node *drop(node *prev, node *at) {
-    node *following = at->next;
-    unlink_and_free(prev, at);
-    return following;
-}
 
 bool is_repeat(const node *n) {
     return (reinterpret_cast<uintptr_t>(n->next) & kRepeat) != 0;
@@ -352,6 +279,7 @@ __attribute__((noinline)) Stop spread_and_purge(ValueSet &seen, node *kept) {
     }
     return {nullptr, nullptr};
 }
+#endif
 
 } // namespace
 
@@ -363,7 +291,9 @@ extern "C" void delete_duplicate_nodes(void) {
 
     int32_t slots[kSlots];
     ValueSet seen(slots);
+#if UINTPTR_MAX > 0xFFFFFFFFu
     bool spread = true;
+#endif
     node *kept = nullptr; // last node of the part already free of repeats
     node *next = head;    // first node after that part
     while (next != nullptr) {
@@ -381,6 +311,7 @@ extern "C" void delete_duplicate_nodes(void) {
             }
         }
         node *prev = kept;
+#if UINTPTR_MAX > 0xFFFFFFFFu
         if (at != nullptr && spread) {
             spread = false;
             Stop stop = spread_and_purge(seen, kept);
@@ -389,6 +320,7 @@ extern "C" void delete_duplicate_nodes(void) {
             prev = stop.prev;
             at = stop.at;
         }
+#endif
         // Drop every later node holding a value of the block.
         while (at != nullptr) {
             prefetch_ahead(at);
