@@ -38,19 +38,24 @@ mapfile -t calls < <(grep -o 'execve(.*' trace)
 first=${calls[0]-} second=${calls[1]-}
 want_args='"/usr/bin/gcc", ["gcc", "-g", "-o", "zarnik", "selfbuild.cpp"], '
 same "the replacement" "${second:0:${#want_args}+7}" "execve($want_args"
-env_of() { # the environment array of one execve line
+env_of() { # the environment array of one execve line, with the settings $2 (NAME=VALUE ...) made
     local call=${1%) = 0}
     call=${call#*\], }
     # qemu's user-mode emulation hands a program its environment in the
     # reverse order: under it, the entries count, not their order.
-    if [ -z "$EMULATOR" ]; then echo "$call"; else echo "$call" | sed 's/^\[//; s/\]$//; s/", "/"\n"/g' | sort; fi
+    if [ -z "$EMULATOR" ]; then echo "$call"; else echo "$call" | sed 's/^\[//; s/\]$//; s/", "/"\n"/g' |
+        awk -v made="${2-}" 'BEGIN { for (n = split(made, s, " "); n > 0; n--) { name = s[n]; sub(/=.*/, "", name); set[name] = "\"" s[n] "\"" } }
+            { name = substr($0, 2); sub(/=.*/, "", name) } !(name in set)
+            END { for (name in set) print set[name] }' | sort; fi
 }
-# How strace started it: the program itself, or the emulator running it.
+# How strace started it: the program itself, or the emulator running it,
+# which gives it the settings of its -E.
 read -ra start <<<"$EMULATOR"
 start+=("$bin")
 own_args="\"$(command -v "${start[0]}")\", [$(printf '"%s", ' "${start[@]}" | sed 's/, $//')], "
 same "selfbuild's own start" "${first:0:${#own_args}+7}" "execve($own_args"
-same "environment handed to gcc" "$(env_of "$second")" "$(env_of "$first")"
+made=$(printf '%s\n' "${start[@]}" | awk 'flag == "-E" { printf "%s ", $0 } { flag = $0 }')
+same "environment handed to gcc" "$(env_of "$second")" "$(env_of "$first" "$made")"
 
 # No compiler to turn into: the line, a reason, the shell's status. (strace
 # does not count the execve that starts the program: when=1 is selfbuild's.)
