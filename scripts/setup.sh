@@ -25,7 +25,7 @@ packages=(
     build-essential dpkg-dev debhelper dh-dkms lintian # Debian packages (scripts/package.sh)
     apt-utils gpg                                      # their apt repository (scripts/repo.sh)
     linux-source-6.1 flex bison libelf-dev bc          # debug kernels for the VM
-    groff-base mandoc clang-format shellcheck git      # manual pages, lint
+    groff-base mandoc man-db clang-format shellcheck git # manual pages (man finds them), lint
     libglib2.0-dev gnuplot-nox                         # the benchmark's peer and its plot (no deliverable)
 )
 # Each other architecture of the table: its cross compilers, and the qemu
