@@ -267,8 +267,10 @@ else
 
     # A kernel's headers arriving after the package: the headers' own hook has
     # DKMS build both modules for it.
-    in_root dkms remove "qvx/$version" --all >/dev/null
-    in_root dkms add "qvx/$version" >/dev/null
+    logged "$work/remove.log" "dkms remove failed" in_root dkms remove "qvx/$version" --all
+    dkms_said "$work/remove.log" "dkms remove"
+    logged "$work/add.log" "dkms add failed" in_root dkms add "qvx/$version"
+    dkms_said "$work/add.log" "dkms add"
     same "dkms status, no headers yet" "$(in_root dkms status)" "qvx/$version: added"
     # shellcheck disable=SC2310 # in_root is one command
     in_root /etc/kernel/header_postinst.d/dkms "$kernel_release" >"$work/hook.log" 2>&1 ||
