@@ -63,7 +63,7 @@ rm -rf "$src" "$out"/*.deb "$out"/*.ddeb "$out"/*.buildinfo "$out"/*.changes
 copy_source "$top" "$src" "$out"
 # A build after the release: an entry of its own above the release's, whose
 # trailer line it takes, dated as its commit (a second after the release's
-# entry at least).
+# entry at least), in UTC: the packages must not depend on the time zone.
 if [ "$version" != "$(dpkg-parsechangelog -l "$src/debian/changelog" -S Version)" ]; then
     when=$(git -C "$top" log -1 --format=%ct)
     released=$(dpkg-parsechangelog -l "$src/debian/changelog" -S Timestamp)
@@ -72,7 +72,7 @@ if [ "$version" != "$(dpkg-parsechangelog -l "$src/debian/changelog" -S Version)
         sed -n "1s/([^)]*)/($version)/p" "$src/debian/changelog"
         printf '\n  * Built from commit %s, %s commits after the release %s.\n\n' \
             "${version##*.g}" "$(echo "$version" | sed 's/.*+\([0-9]*\)\..*/\1/')" "${version%%+*}"
-        grep -m1 '^ -- ' "$src/debian/changelog" | sed "s/  .*/  $(LC_ALL=C date -R -d "@$when")/"
+        grep -m1 '^ -- ' "$src/debian/changelog" | sed "s/  .*/  $(LC_ALL=C date -u -R -d "@$when")/"
         echo
         cat "$src/debian/changelog"
     } >"$src/debian/changelog.new"
