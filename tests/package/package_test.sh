@@ -74,6 +74,46 @@ EOF
     finish "the packages at $version, and of the release ${lower:-(none)} for the upgrades, built; lintian, contents and versions as expected"
 fi
 
+# Built again as Debian's rebuilders vary a build:
+#   package_test.sh reproducible <source folder> <packages> <scratch>
+# in another folder, time zone, locale, umask, number of jobs and host name
+# (in a UTS namespace of its own: root's, or an ordinary user's inside a user
+# namespace that maps it back to its own IDs), each package must be byte for
+# byte the one in <packages>/new; diffoscope says how one differs.
+if [ "${1:-}" = reproducible ]; then
+    top=$2 out=$3 work=$4
+    . "$top/shell/common.sh"
+    debs=("$out"/new/*.deb)
+    [ -f "${debs[0]}" ] || die "no packages in $out/new: the test package.build makes them"
+    rm -rf "$work" && mkdir -p "$work"
+    again=$work/an/other/folder
+    vary=(env TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 LANG=C.UTF-8 LANGUAGE=fr:de JOBS=1
+        sh -c 'umask 0002 && exec "$@"' sh "$top/scripts/package.sh" "$again")
+    how="TZ=Pacific/Kiritimati, LC_ALL=C.UTF-8, umask 0002, one job, build folder $again"
+    # shellcheck disable=SC2016 # for the inner shell
+    if [ "$(id -u)" -eq 0 ] && unshare -u true 2>/dev/null; then
+        vary=(unshare -u sh -c 'hostname qvx-rebuild && exec "$@"' sh "${vary[@]}") how="$how, host name qvx-rebuild"
+    elif unshare -r -u true 2>/dev/null; then
+        vary=(unshare -r -u sh -c 'hostname qvx-rebuild && u=$1 g=$2 && shift 2 && exec unshare --map-user="$u" --map-group="$g" "$@"'
+            sh "$(id -u)" "$(id -g)" "${vary[@]}") how="$how, host name qvx-rebuild"
+    else
+        how="$how; the host name as it is (no UTS namespace can be made here)"
+    fi
+    echo "building the packages again ($how): about 20 s"
+    "${vary[@]}" >/dev/null
+    same "the packages built again" "$(cd "$again" && ls -- *.deb)" "$(cd "$out/new" && ls -- *.deb)"
+    for deb in "${debs[@]}"; do
+        name=${deb##*/}
+        [ -f "$again/$name" ] && ! cmp -s "$deb" "$again/$name" || continue
+        fail "$name differs when built again"
+        command -v diffoscope >/dev/null || { echo "    (diffoscope, Debian package diffoscope-minimal, would say how)"; continue; }
+        diffoscope --text "$work/${name%%_*}.diffoscope" "$deb" "$again/$name" >/dev/null || true
+        head -n 40 "$work/${name%%_*}.diffoscope" | sed 's/^/    /'
+    done
+    [ "${failures:-0}" -gt 0 ] || rm -rf "$work"
+    finish "the ${#debs[@]} packages built again ($how) are byte for byte the same"
+fi
+
 [ $# -eq 8 ] || { echo "usage: package_test.sh build ... | <group|upgrade|repo|boot> <release> <source> <version> <kernel> <root cache> <packages> <scratch>" >&2; exit 2; }
 run=$1 release=$2 top=$3 version=$4 kernel=$5 cache=$6 packages=$7 work=$8
 . "$top/shell/common.sh"
