@@ -108,7 +108,7 @@ if [ "${1:-}" = reproducible ]; then
         fail "$name differs when built again"
         command -v diffoscope >/dev/null || { echo "    (diffoscope, Debian package diffoscope-minimal, would say how)"; continue; }
         diffoscope --text "$work/${name%%_*}.diffoscope" "$deb" "$again/$name" >/dev/null || true
-        head -n 40 "$work/${name%%_*}.diffoscope" | sed 's/^/    /'
+        grep -E '├──|^[│ ]*[-+]' "$work/${name%%_*}.diffoscope" | head -n 30 | sed 's/^/    /'
     done
     [ "${failures:-0}" -gt 0 ] || rm -rf "$work"
     finish "the ${#debs[@]} packages built again ($how) are byte for byte the same"
