@@ -46,6 +46,10 @@ if [ "${1:-}" = build ]; then
     fi
     "$top/scripts/package.sh" "$out/new" >/dev/null
     lint "$out"/new/*.changes
+    # Its log names every hardening flag of Debian's +all on each compiler
+    # and linker line (blhc --debian: not PIE, where the compiler makes it).
+    command -v blhc >/dev/null || die "blhc is missing: run scripts/setup.sh"
+    said=$(blhc --debian --all "$out/new/build.log") || fail "blhc on the build log:$(echo; echo "$said" | head -n 10)"
     [ -z "$older" ] || wait "$older" ||
         die "the packages of the release $lower did not build at ${commit:0:10}: see $out/old/build.log"
     rm -rf "$out/tree"
