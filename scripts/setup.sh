@@ -23,6 +23,7 @@ packages=(
                                                        # unversioned gcc-multilib: it conflicts with cross compilers)
     sparse                                             # the kernel's checker, on every module build
     build-essential dpkg-dev debhelper dh-dkms lintian # Debian packages (scripts/package.sh)
+    autopkgtest autodep8 diffoscope-minimal blhc      # their autopkgtests, rebuilds and build log
     apt-utils gpg                                      # their apt repository (scripts/repo.sh)
     linux-source-6.1 flex bison libelf-dev bc          # debug kernels for the VM
     groff-base mandoc man-db clang-format shellcheck git # manual pages (man finds them), lint

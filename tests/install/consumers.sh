@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: MIT
 # Uses an installed prefix as a user would and checks the result:
 #   consumers.sh pkg-config|cmake <prefix> <road.c> <expected output> <scratch>
-#     builds the list's typical road against the prefix and runs it, and
-#     the exercises' main.o with add and sub of its own that use cyclar.o;
+#     builds the list's typical road against the prefix, as C and as C++,
+#     and runs both, and the exercises' main.o with add and sub of its own
+#     that use cyclar.o;
 #   consumers.sh programs <prefix> <expected file list>|- - <scratch>
 #     checks what was installed (unless the list is -), that man finds a
 #     page of the build's version (QVX_VERSION) for every name a user looks
@@ -83,6 +84,9 @@ pkg-config)
     gcc -std=c11 -Wall -Werror $(pkg-config --cflags listcore) -o "$scratch/road" "$source" \
         "$objdir"/{prequill,postquill,twinpurge,topdrop,seeker,tally,lister}.o \
         $(pkg-config --libs listcore)
+    # shellcheck disable=SC2046
+    g++ -std=c++20 -Wall -Werror $(pkg-config --cflags listcore) -o "$scratch/road_cxx" -x c++ "$source" -x none \
+        "$objdir"/{prequill,postquill,twinpurge,topdrop,seeker,tally,lister}.o $(pkg-config --libs listcore)
     exercisesdir=$(pkg-config --variable=exercisesdir listcore)
     # shellcheck disable=SC2046
     gcc -std=c11 -Wall -Werror $(pkg-config --cflags listcore) -o "$scratch/exercise" \
@@ -90,10 +94,12 @@ pkg-config)
     ;;
 cmake)
     cmake -S "$(dirname "$0")/consumer" -B "$scratch" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-        -DROAD_SOURCE="$source" -DCMAKE_C_FLAGS="-Wall -Werror" >/dev/null
+        -DROAD_SOURCE="$(realpath "$source")" -DCMAKE_C_FLAGS="-Wall -Werror" -DCMAKE_CXX_FLAGS="-Wall -Werror" >/dev/null
     cmake --build "$scratch" >/dev/null
     ;;
 esac
-LD_LIBRARY_PATH=$libdir "$scratch/road" | cmp - "$expected"
+for road in road road_cxx; do
+    LD_LIBRARY_PATH=$libdir "$scratch/$road" | cmp - "$expected"
+done
 "$scratch/exercise" | cmp - <(printf 'add : 2010 \nsub : -10 \nfinish')
-echo "$how consumers: output as expected"
+echo "$how consumers, C and C++: output as expected"

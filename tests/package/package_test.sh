@@ -199,10 +199,17 @@ if [ "$run" = boot ]; then
     {
         cat "$top/tests/kernel_modules/marks.sh"
         echo 'mark scenario begin; mark kernel "$(uname -r)"; mark dkms "$(dkms status)"'
-        bash "$top/tests/kernel_modules/turnpair_test.sh" scenario 5 booted
-        bash "$top/tests/device_client/devpoke_test.sh" vm-scenario booted
+        # debian/tests/modules as autopkgtest runs it: as root, in the source
+        # tree, with a scratch folder of its own.
+        echo 'tmp=$(mktemp -d) && cd /root/source && AUTOPKGTEST_TMP=$tmp bash debian/tests/modules; mark modules test status $?'
         echo 'mark scenario end at "$(cut -d. -f1 /proc/uptime)" s'
     } >"$root/root/checks.sh"
+    copy_source "$top" "$root/root/source"
+    # The runner installs its Depends first: here they are in the root.
+    for dep in $(sed -n '/^Tests: modules$/,/^$/s/^Depends: //p' "$top/debian/tests/control" | tr -d ,); do
+        # shellcheck disable=SC2310 # in_root is one command
+        same "the modules test's dependency $dep" "$(in_root dpkg-query -W -f '${db:Status-Status}' "$dep" 2>/dev/null || true)" installed
+    done
 fi
 # A group qvx made by hand, as "addgroup qvx" makes it.
 [ "$run" != group ] || in_root addgroup --quiet qvx
@@ -387,6 +394,7 @@ if [ "$run" = boot ]; then
 (qemu status $status$([ $status -ne 124 ] || echo ": out of its $VM_SYSTEM_LIMIT s, VM_SYSTEM_LIMIT"))"
     same "the booted kernel" "$(after kernel "$work/console")" "$kernel_release"
     same "dkms status in the booted system" "$(after dkms "$work/console")" "$(dkms_installed "$version" "$kernel")"
+    same "debian/tests/modules's status in the booted system" "$(after 'modules test status' "$work/console")" 0
     bash "$top/tests/kernel_modules/turnpair_test.sh" check "$work/console" 5 || fail "turnpair in the booted system"
     echo "turnpair's first cycle in the journal (journalctl -k), its first and last lines:"
     between cycle1 "$work/console" | sed -n '1,4p;$p' | sed 's/^/    /'
