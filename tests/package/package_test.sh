@@ -234,8 +234,8 @@ dkms_said() {
     grep -E 'qvx[-/]|\.ko|depmod|dkms|[Kk]ey|[Cc]ertificate|[Ss]ign' "$1" |
         grep -vE '^( |(Unpacking|Setting up|Selecting|Preparing|Removing|Purging|Processing|dpkg:) )' |
         sed 's/^/    /' || true
-    ! grep -iE 'warn|deprecat|error|fail|not found|can.t' "$1" | grep -v '^dpkg: ' |
-        grep -iE 'dkms|qvx|\.ko|openssl|sign|key' || fail "DKMS warned on $2"
+    ! grep -iE 'warn|deprecat|error|fail|not found|can.t|bad exit' "$1" | grep -v '^dpkg: ' |
+        grep -iE 'dkms|qvx|\.ko|openssl|sign|key|build area' || fail "DKMS warned on $2"
 }
 rule=/usr/lib/udev/rules.d/60-qvx-dkms.rules
 # check_group <when>: the group qvx is there, the one made by hand or else
