@@ -3,7 +3,7 @@
 # Builds the Debian packages liblistcore, liblistcore-dev, qvx-tools and
 # qvx-dkms with dpkg-buildpackage (no root needed, no debug symbol packages):
 #   scripts/package.sh [--arch <arch>] [--repo <folder> [--key <key>]] [output folder]
-# into the output folder (default: build/packages). Their version is the
+# into the output folder (default: build/packages), with the source package. Their version is the
 # build's (scripts/version.sh): after a release, a changelog entry for the
 # build is written into the copy that is built, naming its commit.
 # With --arch (arm64), cross-built for that architecture by the cross
@@ -59,7 +59,7 @@ version=$("$top/scripts/version.sh")
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 src=$out/source
-rm -rf "$src" "$out"/*.deb "$out"/*.ddeb "$out"/*.buildinfo "$out"/*.changes
+rm -rf "$src" "$out"/*.deb "$out"/*.ddeb "$out"/*.buildinfo "$out"/*.changes "$out"/*.dsc "$out"/*.tar.*
 copy_source "$top" "$src" "$out"
 # A build after the release: an entry of its own above the release's, whose
 # trailer line it takes, dated as its commit (a second after the release's
@@ -78,9 +78,14 @@ if [ "$version" != "$(dpkg-parsechangelog -l "$src/debian/changelog" -S Version)
     } >"$src/debian/changelog.new"
     mv "$src/debian/changelog.new" "$src/debian/changelog"
 fi
+# A native build is a full one: the source package (.dsc and .tar.xz) comes
+# beside the binary ones, as Debian builds from it; a cross build's would be
+# the same.
+what=-F && [ ${#cross[@]} -eq 0 ] || what=-b
 (cd "$src" && DEB_BUILD_OPTIONS="parallel=${JOBS:-2} noautodbgsym ${DEB_BUILD_OPTIONS:-}" \
-    dpkg-buildpackage "${cross[@]}" -b -us -uc) >"$out/build.log" 2>&1 ||
+    dpkg-buildpackage "${cross[@]}" "$what" -us -uc) >"$out/build.log" 2>&1 ||
     LOG_TAIL=40 die_with_log "$out/build.log" "the package build failed"
 rm -rf "$src"
 ls "$out"/*.deb
+[ ${#cross[@]} -gt 0 ] || ls "$out"/*.dsc
 [ -z "$repo" ] || "$top/scripts/repo.sh" "${key[@]}" "$repo" "$out"/*.deb

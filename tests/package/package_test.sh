@@ -45,6 +45,7 @@ if [ "${1:-}" = build ]; then
         older=$! && trap 'stop_group $older "the build of the release $lower"' EXIT
     fi
     "$top/scripts/package.sh" "$out/new" >/dev/null
+    # The .changes names the source package too: lintian checks the .dsc.
     lint "$out"/new/*.changes
     # Its log names every hardening flag of Debian's +all on each compiler
     # and linker line (blhc --debian: not PIE, where the compiler makes it).
