@@ -206,11 +206,6 @@ if [ "$run" = boot ]; then
         echo 'mark scenario end at "$(cut -d. -f1 /proc/uptime)" s'
     } >"$root/root/checks.sh"
     copy_source "$top" "$root/root/source"
-    # The runner installs its Depends first: here they are in the root.
-    for dep in $(sed -n '/^Tests: modules$/,/^$/s/^Depends: //p' "$top/debian/tests/control" | tr -d ,); do
-        # shellcheck disable=SC2310 # in_root is one command
-        same "the modules test's dependency $dep" "$(in_root dpkg-query -W -f '${db:Status-Status}' "$dep" 2>/dev/null || true)" installed
-    done
 fi
 # A group qvx made by hand, as "addgroup qvx" makes it.
 [ "$run" != group ] || in_root addgroup --quiet qvx
@@ -378,6 +373,11 @@ same "the group qvx" "$(in_root getent group qvx | cut -d: -f3)" "$gid"
 
 if [ "$run" = boot ]; then
     step "4. the root booted under qemu as a real system: its Linux $kernel_release, systemd, udev"
+    # The runner installs the modules test's Depends first: here they are.
+    for dep in $(sed -n '/^Tests: modules$/,/^$/s/^Depends: //p' "$top/debian/tests/control" | tr -d ,); do
+        # shellcheck disable=SC2310 # in_root is one command
+        same "the modules test's dependency $dep" "$(in_root dpkg-query -W -f '${db:Status-Status}' "$dep" 2>/dev/null || true)" installed
+    done
     # A disk made from the root without privilege, its files root's as the
     # root sees them.
     truncate -s $(($(du -sm "$root" | cut -f1) + 512))M "$work/disk.img"
