@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # Builds the Debian packages liblistcore, liblistcore-dev, qvx-tools and
 # qvx-dkms with dpkg-buildpackage (no root needed, no debug symbol packages):
-#   scripts/package.sh [--arch <arch>] [--repo <folder> [--key <key>]] [output folder]
+#   scripts/package.sh [--arch <arch>] [--repo <folder> [--key <key> [--passphrase-file <file>]] [--rekey]] [output folder]
 # into the output folder (default: build/packages), with the source package. Their version is the
 # build's (scripts/version.sh): after a release, a changelog entry for the
 # build is written into the copy that is built, naming its commit.
@@ -11,15 +11,16 @@
 # Debian's build profile "cross"; qvx-dkms, which is for every architecture,
 # is the same as from a native build.
 # With --repo, the packages are then published into the apt repository in
-# that folder (scripts/repo.sh, which says which key signs it).
+# that folder by scripts/repo.sh, which says which key signs it and takes
+# its options --key <key>, --passphrase-file <file> and --rekey.
 # The build runs in a copy of the source tree inside the output folder (dpkg
 # puts the packages beside the tree it builds, and debhelper works inside
 # it), so the checkout stays clean; the copy goes once the build succeeds.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/shell/common.sh"
-usage="usage: scripts/package.sh [--arch <arch>] [--repo <folder> [--key <key>]] [output folder]"
-cross=() repo='' key=() out=''
+usage="usage: scripts/package.sh [--arch <arch>] [--repo <folder> [--key <key> [--passphrase-file <file>]] [--rekey]] [output folder]"
+cross=() repo='' signing=() out=''
 while [ $# -gt 0 ]; do
     case $1 in
     --arch)
@@ -35,9 +36,14 @@ while [ $# -gt 0 ]; do
         [ $# -ge 2 ] || die "$usage"
         repo=$2
         ;;
-    --key)
+    --key | --passphrase-file)
         [ $# -ge 2 ] || die "$usage"
-        key=(--key "$2")
+        signing+=("$1" "$2")
+        ;;
+    --rekey)
+        signing+=("$1")
+        shift
+        continue
         ;;
     -*) die "$usage" ;;
     *)
@@ -49,7 +55,7 @@ while [ $# -gt 0 ]; do
     esac
     shift 2
 done
-[ ${#key[@]} -eq 0 ] || [ -n "$repo" ] || die "--key names the key of a --repo: $usage"
+[ ${#signing[@]} -eq 0 ] || [ -n "$repo" ] || die "${signing[0]} goes with --repo: $usage"
 out=${out:-$top/build/packages}
 for tool in dpkg-buildpackage dh dh_dkms cmake; do
     command -v $tool >/dev/null || die "$tool is missing: run scripts/setup.sh"
@@ -88,4 +94,4 @@ what=-F && [ ${#cross[@]} -eq 0 ] || what=-b
 rm -rf "$src"
 ls "$out"/*.deb
 [ ${#cross[@]} -gt 0 ] || ls "$out"/*.dsc
-[ -z "$repo" ] || "$top/scripts/repo.sh" "${key[@]}" "$repo" "$out"/*.deb
+[ -z "$repo" ] || "$top/scripts/repo.sh" "${signing[@]}" "$repo" "$out"/*.deb
