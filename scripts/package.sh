@@ -3,9 +3,10 @@
 # Builds the Debian packages liblistcore, liblistcore-dev, qvx-tools and
 # qvx-dkms with dpkg-buildpackage (no root needed, no debug symbol packages):
 #   scripts/package.sh [--arch <arch>] [--repo <folder> [--key <key> [--passphrase-file <file>]] [--rekey]] [output folder]
-# into the output folder (default: build/packages), with the source package. Their version is the
-# build's (scripts/version.sh): after a release, a changelog entry for the
-# build is written into the copy that is built, naming its commit.
+# into the output folder (default: build/packages), with the source package.
+# Their version is the build's (cmake/version.sh): for a build that is not a
+# release, a changelog entry for it is written into the copy that is built,
+# naming its commit.
 # With --arch (arm64), cross-built for that architecture by the cross
 # compilers of this machine's gcc version (g++-12-aarch64-linux-gnu), with
 # Debian's build profile "cross"; qvx-dkms, which is for every architecture,
@@ -60,24 +61,24 @@ out=${out:-$top/build/packages}
 for tool in dpkg-buildpackage dh dh_dkms cmake; do
     command -v $tool >/dev/null || die "$tool is missing: run scripts/setup.sh"
 done
-version=$("$top/scripts/version.sh")
+version=$("$top/cmake/version.sh")
 
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 src=$out/source
 rm -rf "$src" "$out"/*.deb "$out"/*.ddeb "$out"/*.buildinfo "$out"/*.changes "$out"/*.dsc "$out"/*.tar.*
 copy_source "$top" "$src" "$out"
-# A build after the release: an entry of its own above the release's, whose
-# trailer line it takes, dated as its commit (a second after the release's
-# entry at least), in UTC: the packages must not depend on the time zone.
+# A build that is not the release: an entry of its own above the newest
+# release's, whose trailer line it takes, dated as its commit (a second
+# after the release's entry at least), in UTC: the packages must not depend
+# on the time zone.
 if [ "$version" != "$(dpkg-parsechangelog -l "$src/debian/changelog" -S Version)" ]; then
     when=$(git -C "$top" log -1 --format=%ct)
     released=$(dpkg-parsechangelog -l "$src/debian/changelog" -S Timestamp)
     [ "$when" -gt "$released" ] || when=$((released + 1))
     {
         sed -n "1s/([^)]*)/($version)/p" "$src/debian/changelog"
-        printf '\n  * Built from commit %s, %s commits after the release %s.\n\n' \
-            "${version##*.g}" "$(echo "$version" | sed 's/.*+\([0-9]*\)\..*/\1/')" "${version%%+*}"
+        printf '\n  * %s\n\n' "$("$top/cmake/version.sh" --entry | fold -s -w 70 | sed 's/ *$//; 2,$s/^/    /')"
         grep -m1 '^ -- ' "$src/debian/changelog" | sed "s/  .*/  $(LC_ALL=C date -u -R -d "@$when")/"
         echo
         cat "$src/debian/changelog"

@@ -4,7 +4,7 @@
 #   package_test.sh build <source folder> <version> <packages>
 # builds and lints them into <packages>/new and checks what they hold and
 # that every file naming the version names today's, and builds those of the
-# previous release, from the commit that released it (scripts/version.sh),
+# previous release, from the commit that released it (cmake/version.sh),
 # into <packages>/old. Then each run
 #   package_test.sh <run> <release> <source folder> <version> <kernel folder> <root cache> <packages> <scratch>
 # installs them with apt, together with the headers of the release's cached
@@ -35,7 +35,7 @@ if [ "${1:-}" = build ]; then
     command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
     rm -rf "$out"
     mkdir -p "$out/tree"
-    read -r lower commit < <("$top/scripts/version.sh" --previous) || true
+    read -r lower commit < <("$top/cmake/version.sh" --previous) || true
     # Both builds at once (the release's stopped on any way out), and lintian
     # as soon as today's are there: each is mostly one process at a time.
     older=''
@@ -64,13 +64,16 @@ if [ "${1:-}" = build ]; then
     done
     dpkg --compare-versions "${lower:-0}" lt "$version" || fail "$version does not sort above the release $lower"
     mkdir "$out/files/debian" && cp "$top/debian/changelog" "$out/files/debian/"
+    # Before a release's entry (<release>~<n>...), the newest entry is the release before.
+    base=${version%%[+~]*} entry=${version%%[+~]*}
+    [ "$version" = "${version#*~}" ] || entry=$lower
     while read -r file pattern want; do
         same "the version in $file" "$(sed -n "s/$pattern/\\1/p" "$out/files/$file" | head -n 1)" "$want"
     done <<EOF
 usr/lib/x86_64-linux-gnu/pkgconfig/listcore.pc ^Version:.\\(.*\\) $version
-usr/lib/x86_64-linux-gnu/cmake/listcore/listcoreConfigVersion.cmake ^set(PACKAGE_VERSION."\\(.*\\)") ${version%%+*}
+usr/lib/x86_64-linux-gnu/cmake/listcore/listcoreConfigVersion.cmake ^set(PACKAGE_VERSION."\\(.*\\)") $base
 usr/src/qvx-$version/dkms.conf ^PACKAGE_VERSION="\\(.*\\)" $version
-debian/changelog ^qvx.(\\([^+)]*\\).* ${version%%+*}
+debian/changelog ^qvx.(\\([^+)]*\\).* $entry
 EOF
     rm -rf "$out/files"
     contents "$out"/new/*.deb >"$out/contents"
