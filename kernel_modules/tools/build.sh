@@ -25,8 +25,11 @@ unavailable() {
     rm -f "$out"
     exit 0
 }
-# shellcheck disable=SC2310,SC2154 # kernel_env stops at its first failure by itself; it sets why
-kernel_env "$kernel" || unavailable "$why"
+# An error is not a kernel the module cannot be built for: it fails the build.
+# shellcheck disable=SC2310 # kernel_env stops at its first failure by itself
+kernel_env "$kernel" || die "could not find how to build against $kernel (the error above)"
+# shellcheck disable=SC2154 # kernel_env set why
+[ -z "$why" ] || unavailable "$why"
 if [ -n "$root" ]; then
     # The work folder is made inside the root, where the build sees it.
     work=$(kernel_tmp)

@@ -14,26 +14,28 @@
 #            architecture), else nothing; an array, a make or env argument
 #   <kernel> is a folder that kernels.sh or debug-kernel.sh filled, or a
 #   headers tree such as /lib/modules/$(uname -r)/build. When nothing can be
-#   built against it here, sets why to the reason and returns 1.
+#   built against it here, sets why to the reason (else ""), and returns 0:
+#   a status other than 0 is an error, which the caller reports as one.
 #   kernel_tmp            a fresh folder in the root's /tmp/qvx, its path
 #                         here; the build sees it at ${folder#"$root"}
 kernel_env_tools=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # shellcheck disable=SC2034 # the variables are the caller's
 kernel_env() {
-    local kernel=$1
+    local kernel=$1 prefix
     kdir=$kernel root='' run=() cross=() why=''
     if [ -f "$kernel/unavailable" ]; then
         why=$(cat "$kernel/unavailable") || return
-        return 1
+        [ -n "$why" ] || why="$kernel/unavailable gives no reason"
+        return 0
     fi
     [ ! -d "$kernel/kdir" ] || kdir=$(readlink -f "$kernel/kdir") || return
-    [ ! -f "$kernel/cross" ] || cross=(CROSS_COMPILE="$(<"$kernel/cross")")
+    [ ! -f "$kernel/cross" ] || { prefix=$(cat "$kernel/cross") && cross=(CROSS_COMPILE="$prefix"); } || return
     [ -e "$kernel/buildroot" ] || return 0
     # Inside the root the headers sit at their own path.
     root=$(readlink -f "$kernel/buildroot") || return
     why=$("$kernel_env_tools/buildroot.sh" enter "$root") || return
-    [ -z "$why" ] || return 1
+    [ -z "$why" ] || return 0
     kdir=${kdir#"$root"}
     run=("$kernel_env_tools/buildroot.sh" run "$root")
 }

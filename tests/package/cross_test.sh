@@ -52,8 +52,10 @@ done < <(find "$work/tree" -type f \( -path '*/bin/*' -o -name '*.so' -o -name '
 # standing in for the machine's own), in the kernel's build root when it has
 # one (a copy of the folder there).
 src=$work/tree/usr/src/qvx-$version
-# shellcheck disable=SC2310,SC2154 # kernel_env stops at its first failure by itself; it sets why
-kernel_env "$kernel" || { skip "the dkms.conf build for $(cat "$kernel/release"): $why" && finish; }
+# shellcheck disable=SC2310 # kernel_env stops at its first failure by itself
+kernel_env "$kernel" || die "could not find how to build against $kernel (the error above)"
+# shellcheck disable=SC2154 # kernel_env set why
+[ -z "$why" ] || { skip "the dkms.conf build for $(cat "$kernel/release"): $why" && finish; }
 if [ -n "$root" ]; then
     built=$(kernel_tmp)
     trap '[ -n "${KEEP:-}" ] || rm -rf "$work" "$built"' EXIT

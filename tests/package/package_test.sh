@@ -217,7 +217,8 @@ snapshot() {
     (cd "$root" && find . -xdev \( -path ./proc -o -path ./tmp -o -path ./var/lib/dpkg -o -path ./var/lib/apt \
         -o -path ./var/cache -o -path ./var/log \) -prune -o -print) | sed 's/^\.//' | LC_ALL=C sort
 }
-snapshot >"$work/before"
+# shellcheck disable=SC2310 # snapshot is one pipeline
+snapshot >"$work/before" || die "could not list what the $release root holds"
 mkdir "$root/tmp/debs"
 cp "${debs[@]}" "${old[@]}" "${headers[@]}" "$root/tmp/debs/"
 # apt_install <log> <what> <package or .deb>...: apt install in the root, a
@@ -437,8 +438,10 @@ same "the group qvx after the purge (kept, as system groups are)" "$(in_root get
 mapfile -t header_packages < <(for deb in "${headers[@]}"; do dpkg-deb -f "$deb" Package; done)
 in_root dpkg-query -L "${header_packages[@]}" |
     sed -E 's,^/(lib|bin|sbin)/,/usr/\1/,' | LC_ALL=C sort >"$work/headers"
+# A listing cut short by an error would hide what is left: it fails.
 # shellcheck disable=SC2310 # snapshot is one pipeline
-left=$(LC_ALL=C comm -13 "$work/before" <(snapshot) | LC_ALL=C comm -23 - "$work/headers" |
+snapshot >"$work/after" || die "could not list what the purge left in the $release root"
+left=$(LC_ALL=C comm -13 "$work/before" "$work/after" | LC_ALL=C comm -23 - "$work/headers" |
     grep -vE "^/usr/lib/modules/$kernel_release/modules\.[a-z.]+$|^/var/lib/dkms/mok\.(key|pub)$|^/etc/gshadow-$|^/run/adduser$|^/srv/qvx(/|$)|^/etc/apt/sources.list.d/qvx.list$|^/etc/apt/keyrings(/qvx-archive-keyring.gpg)?$" ||
     true)
 [ -z "$left" ] || fail "left behind after the purge:$(echo; echo "$left" | head -n 20)"
