@@ -40,6 +40,9 @@ fi
 # Only the tree's own history counts: a tree unpacked inside another
 # checkout (the package build's copies) has none; a shallow clone's is cut.
 toplevel=$(git -C "$top" rev-parse --show-toplevel 2>/dev/null || true)
+# A checkout git will not read (another user's, say) is no tarball.
+[ ! -e "$top/.git" ] || [ "$toplevel" = "$top" ] ||
+    die "git does not read the checkout $top: $(git -C "$top" rev-parse --show-toplevel 2>&1 | head -n 1)"
 shallow=$(git -C "$top" rev-parse --is-shallow-repository 2>/dev/null || true)
 # released <version>: the commit that released it, if it is in the history.
 # Every build until 1.1.0 was numbered 1.0.0; the one taken as 1.0.0 is the
