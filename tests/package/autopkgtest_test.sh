@@ -78,6 +78,7 @@ if [ -n "$private_ids" ]; then
         exec "$@"' "$work" "${run[@]}")
 fi
 status=0
+# shellcheck disable=SC2310 # progress ends at its first failed write by itself
 "${run[@]}" 2>&1 | progress -l "$work/autopkgtest.log" -s '^autopkgtest \[[0-9:]*\]: test [^:]*: \[-' "autopkgtest on $release" ||
     status=${PIPESTATUS[0]}
 sed 's/^/    /' "$work/out/summary" 2>/dev/null || tail -n 40 "$work/autopkgtest.log"
