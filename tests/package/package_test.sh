@@ -340,9 +340,11 @@ step "3. the installed programs, the list built from the installed files, DKMS's
 # the other runs check.
 # shellcheck disable=SC2310 # in_root is one command
 if [ -z "$upgrade" ]; then
-    mkdir "$root/tmp/t"
+    # The consumers and the checks they take, as they lie in tests/.
+    mkdir -p "$root/tmp/t" "$root/tmp/kernel_modules"
     cp -r "$top/tests/install/consumers.sh" "$top/tests/install/consumer" "$top/demo/list_road.c" \
         "$top/tests/list_ops/list_road.expected" "$root/tmp/t/"
+    cp "$top/tests/checks.sh" "$root/tmp/" && cp "$top/tests/kernel_modules/marks.sh" "$root/tmp/kernel_modules/"
     for how in pkg-config cmake; do
         in_root bash /tmp/t/consumers.sh $how /usr /tmp/t/list_road.c /tmp/t/list_road.expected /tmp/t/$how ||
             fail "the list built with $how from the packages"
