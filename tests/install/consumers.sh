@@ -62,8 +62,8 @@ if [ "$how" = programs ]; then
     rel_libdir=${libdir#"$prefix"/}
     [ "$source" = - ] || (cd "$prefix" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) |
         diff -u <(sed "s|^lib/|$rel_libdir/|" "$source" | LC_ALL=C sort) -
-    # Given the build's version (the install test), man's pages; the
-    # packages' tests check theirs by the packages' contents.
+    # Given the build's version (the install test, the package test's
+    # roots), man's pages: found without man-db's index, of that version.
     [ -n "${QVX_VERSION:-}" ] || echo "the manual pages not looked up (no QVX_VERSION given)"
     for name in ${QVX_VERSION:+create_list display delete_node swap_nodes add_before_node add_after_node topdrop \
         delete_duplicate_nodes search_data cnt_nodes cyclar devpoke fifodrain selfbuild qvx_device}; do

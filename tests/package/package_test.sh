@@ -172,7 +172,7 @@ step "1. a clean $release root, with the $kernel_release headers' packages"
 mine=$(for deb in "${debs[@]}" "${headers[@]}"; do dpkg-deb -f "$deb" Package; done)
 needs=$(for deb in "${debs[@]}" "${headers[@]}"; do dpkg-deb -f "$deb" Pre-Depends Depends Recommends; done |
     tr ',' '\n' | sed 's/^[A-Za-z-]*: //; s/|.*//; s/[(:].*//; s/ //g; /^$/d' | grep -vxF "$mine" |
-    cat - <(printf '%s\n' cmake ninja-build pkg-config gcc libc6-dev openssl "${extra[@]}") | LC_ALL=C sort -u)
+    cat - <(printf '%s\n' cmake ninja-build pkg-config gcc libc6-dev openssl man-db "${extra[@]}") | LC_ALL=C sort -u)
 (
     # mmdebstrap makes one in a few minutes; 15 at most
     cache_lock "$cache" 900 "the $release root in $cache, which another test is making"
@@ -349,7 +349,8 @@ if [ -z "$upgrade" ]; then
         in_root bash /tmp/t/consumers.sh $how /usr /tmp/t/list_road.c /tmp/t/list_road.expected /tmp/t/$how ||
             fail "the list built with $how from the packages"
     done
-    in_root bash /tmp/t/consumers.sh programs /usr - - /tmp/t/programs || fail "the installed selfbuild"
+    in_root env QVX_VERSION="$version" bash /tmp/t/consumers.sh programs /usr - - /tmp/t/programs ||
+        fail "the installed selfbuild, or man's pages"
 fi
 same "pkg-config's version" "$(in_root pkg-config --modversion listcore)" "$version"
 # Built with Debian's flags, they still need libc alone.
