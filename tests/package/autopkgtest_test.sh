@@ -9,34 +9,32 @@
 # booted system. The testbed is a tarball made with mmdebstrap into the cache
 # once, with what the tests depend on (and the DKMS test's kernel headers),
 # so that a run downloads nothing; it is made again when that list changes.
-# The runner's unshare backend needs user namespaces and, util-linux 2.38's
-# unshare --map-auto taking the first line whatever the user, the first line
-# of /etc/subuid and /etc/subgid to be the user's; root without them gets
-# its own in a mount namespace of the runner's; an ordinary user skips.
+# The runner's unshare backend maps the user's subordinate IDs through
+# unshare --map-auto, which needs user namespaces and the user's range in
+# /etc/subuid and /etc/subgid; util-linux 2.38's takes root's from the first
+# line, whoever's it is, so root without that line gets its own in a mount
+# namespace of the runner's.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../checks.sh"
-[ $# -eq 5 ] || { echo "usage: autopkgtest_test.sh <release> <source folder> <testbed cache> <packages> <scratch>" >&2; exit 2; }
+[ $# -eq 5 ] || usage "<release> <source folder> <cache> <packages> <scratch>"
 release=$1 top=$2 cache=$3 packages=$4 work=$5
 . "$top/shell/common.sh"
 command -v autopkgtest >/dev/null || die "autopkgtest is missing: run scripts/setup.sh"
 debs=("$packages"/new/*.deb)
 [ -f "${debs[0]}" ] || die "no packages in $packages/new: the test package.build makes them"
-me=$(id -un) private_ids=''
-first_line_mine() { [ "$(head -n 1 "$1" 2>/dev/null | cut -d: -f1)" = "$me" ]; }
-# shellcheck disable=SC2310 # first_line_mine is one test
-if first_line_mine /etc/subuid && first_line_mine /etc/subgid && unshare -rU true 2>/dev/null; then
-    :
-elif [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
-    # Root's line goes first in copies of the files, mounted over them in a
-    # mount namespace of the runner's own: the machine's stay as they are.
-    private_ids=1
-else
-    echo "SKIP: autopkgtest's unshare backend needs user namespaces and, util-linux 2.38's unshare --map-auto taking the first line of /etc/subuid and /etc/subgid whatever the user, that line to be $me's; root needs a mount namespace instead (the chroot backend gives the tests no /proc and the DKMS test no testbed to revert)"
-    exit 77
+private_ids=''
+if ! mapped=$(unshare --map-auto --map-root-user true 2>&1); then
+    if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
+        # Root's line goes first in copies of the files, mounted over them in a
+        # mount namespace of the runner's own: the machine's stay as they are.
+        private_ids=1
+    else
+        echo "SKIP: autopkgtest's unshare backend needs user namespaces and $(id -un)'s subordinate IDs in /etc/subuid and /etc/subgid (usermod --add-subuids, --add-subgids); unshare --map-auto said: $mapped"
+        exit 77
+    fi
 fi
-rm -rf "$work" && mkdir -p "$work"
-trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+scratch "$work"
 
 # The testbed holds what every test of ours depends on, the packages' own
 # dependencies and the DKMS test's (dkms, linux-doc, and the kernel's headers
@@ -87,5 +85,4 @@ sed 's/^/    /' "$work/out/summary" 2>/dev/null || tail -n 40 "$work/autopkgtest
 same "autopkgtest's summary" "$(awk '{print $1, $2}' "$work/out/summary" 2>/dev/null | LC_ALL=C sort -u | paste -sd' ')" \
     "build PASS dkms-autopkgtest PASS modules SKIP tools PASS"
 same "autopkgtest's status" "$status" 2
-[ "${failures:-0}" -eq 0 ] || KEEP=1
 finish "autopkgtest on $release: every test passed but the modules test, which needs a machine ($SECONDS s)"
