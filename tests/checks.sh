@@ -35,6 +35,17 @@ contents() {
 # (x86_64, aarch64), and dkms status once both modules are built for it.
 kernel_machine() { dpkg-architecture -a"$(cat "$1/arch" 2>/dev/null || echo amd64)" -qDEB_HOST_GNU_CPU 2>/dev/null; }
 dkms_installed() { echo "qvx/$1, $(cat "$2/release"), $(kernel_machine "$2"): installed"; } # <version> <kernel folder>
+# scratch <folder>: <folder> made anew, empty, and removed when the test
+# ends (scratch_end, on EXIT) unless KEEP is set or a check failed, to look
+# into; the read-only folders dpkg leaves in a root are removed too.
+scratch() {
+    scratch_folder=$1
+    remove_tree "$1" && mkdir -p "$1" || die "cannot make the scratch folder $1"
+    trap scratch_end EXIT
+}
+scratch_end() { [ -n "${KEEP:-}" ] || [ "$failures" -gt 0 ] || remove_tree "$scratch_folder"; }
+remove_tree() { [ ! -e "$1" ] || { find "$1" -type d ! -perm -u+w -exec chmod u+w {} + && rm -rf "$1"; }; }
+usage() { echo "usage: $(basename "$0") $*" >&2 && exit 2; } # usage <arguments>: exits 2
 # finish [message]: the message (default "all checks passed") when nothing
 # failed nor was skipped; exits 1 when something failed, 77 when skipped.
 finish() {

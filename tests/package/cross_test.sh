@@ -15,9 +15,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$top/kernel_modules/tools/kernel_env.sh"
 command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
 [ -f "$kernel/release" ] || die "no cached kernel in $kernel: the build fetches it (kernel_modules/tools/kernels.sh)"
-rm -rf "$work"
-mkdir -p "$work"
-trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+scratch "$work"
 multiarch=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
 # shellcheck disable=SC2310 # arch_field is one awk after a setting that cannot fail
 machine=$(arch_field "$arch" elf) || die "no architecture $arch in cmake/arches.table"
@@ -58,7 +56,7 @@ kernel_env "$kernel" || die "could not find how to build against $kernel (the er
 [ -z "$why" ] || { skip "the dkms.conf build for $(cat "$kernel/release"): $why" && finish; }
 if [ -n "$root" ]; then
     built=$(kernel_tmp)
-    trap '[ -n "${KEEP:-}" ] || rm -rf "$work" "$built"' EXIT
+    trap 'scratch_end; [ -n "${KEEP:-}" ] || rm -rf "$built"' EXIT
     cp -a "$src/." "$built"
     src=$built
 fi

@@ -12,7 +12,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../checks.sh"
-[ $# -eq 5 ] || { echo "usage: source_test.sh <release> <source folder> <root cache> <packages> <scratch>" >&2; exit 2; }
+[ $# -eq 5 ] || usage "<release> <source folder> <cache> <packages> <scratch>"
 release=$1 top=$2 cache=$3 packages=$4 work=$5
 . "$top/shell/common.sh"
 buildroot=$top/kernel_modules/tools/buildroot.sh
@@ -20,8 +20,7 @@ why=$(bash "$buildroot" check)
 [ -z "$why" ] || { echo "SKIP: no Debian root can be made or entered here: $why"; exit 77; }
 dsc=("$packages"/new/*.dsc)
 [ -f "${dsc[0]}" ] || die "no source package in $packages/new: the test package.build makes it"
-rm -rf "$work" && mkdir -p "$work"
-trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+scratch "$work"
 version=$(sed -n 's/^Version: //p' "${dsc[0]}")
 # Build-Depends by name (a virtual one, debhelper-compat, by its provider's).
 needs=$(sed -n 's/^Build-Depends: //p' "${dsc[0]}" | tr ',' '\n' |
@@ -39,7 +38,7 @@ if ! cache_complete "$cache" "$key"; then
         LOG_TAIL=20 die_with_log "$work/mmdebstrap.log" "no $release build root"
     cache_stamp "$cache" "$key"
 fi
-trap '[ -n "${KEEP:-}" ] || rm -rf "$work"; rm -rf "$root/build"' EXIT
+trap 'scratch_end; rm -rf "$root/build"' EXIT
 # build <what> <build options, or -> <dpkg-buildpackage options>...: from the
 # unpacked .dsc; sets built to the packages it gave, by name (none if it
 # failed, which it says).
@@ -51,7 +50,7 @@ build() {
     # shellcheck disable=SC2016,SC2310 # for the root's shell; run is one command
     bash "$buildroot" run "$root" sh -c 'cd /build && dpkg-source -x ./*.dsc src && cd src &&
         DEB_BUILD_OPTIONS="parallel=1 noautodbgsym $0" dpkg-buildpackage -us -uc -b "$@"' "${2/#-/}" "${@:3}" \
-        >"$work/$1.log" 2>&1 || { tail -n 30 "$work/$1.log"; fail "the $1 build in a clean $release root (log: $work/$1.log)"; KEEP=1; return 0; }
+        >"$work/$1.log" 2>&1 || { tail -n 30 "$work/$1.log"; fail "the $1 build in a clean $release root (log: $work/$1.log)"; return 0; }
     built=$(cd "$root/build" && ls -- *.deb | tr '\n' ' ')
 }
 # All four packages, of the architecture built for.
