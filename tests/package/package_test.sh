@@ -327,7 +327,7 @@ else
 fi
 echo "built by $(sed 's/ (.*//' "$kernel/compiler"), with $(in_root dkms --version)"
 
-step "3. the installed programs, the list built from the installed files, DKMS's modules"
+step "3. the installed programs, man's pages, DKMS's modules"
 # The upgrade leaves the files a fresh install puts in place, whose builds
 # the other runs check.
 # shellcheck disable=SC2310 # in_root is one command
