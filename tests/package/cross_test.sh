@@ -5,9 +5,11 @@
 # binary among them of that architecture and needing libc alone; and
 # qvx-dkms's sources built the way its dkms.conf has DKMS build them, for a
 # kernel of that architecture.
-#   cross_test.sh <source folder> <version> <arch> <kernel folder of that architecture> <scratch>
+#   cross_test.sh <source folder> <arch> <kernel folder of that architecture> <scratch>
+# The version is the tree's as it is now (cmake/version.sh), as the build's.
 set -euo pipefail
-top=$1 version=$2 arch=$3 kernel=$4 work=$5
+top=$1 arch=$2 kernel=$3 work=$4
+version=$("$top/cmake/version.sh")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../checks.sh"
 . "$top/shell/common.sh"

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The Debian packages as a user meets them, on Debian 12 and 13. Built once:
-#   package_test.sh build <source folder> <version> <packages>
+#   package_test.sh build <source folder> <packages>
 # builds and lints them into <packages>/new and checks what they hold and
 # that every file naming the version names today's, and builds those of the
 # previous release, from the commit that released it (cmake/version.sh),
 # into <packages>/old. Then each run
-#   package_test.sh <run> <release> <source folder> <version> <kernel folder> <root cache> <packages> <scratch>
+#   package_test.sh <run> <release> <source folder> <kernel folder> <root cache> <packages> <scratch>
 # installs them with apt, together with the headers of the release's cached
 # kernel, into a clean root of <release> (bookworm, trixie), where the
 # programs and man's pages are there and DKMS has built both modules for
@@ -30,8 +30,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 PATH=$PATH:/usr/sbin:/sbin # mke2fs
 
 if [ "${1:-}" = build ]; then
-    top=$2 version=$3 out=$4
+    top=$2 out=$3
     . "$top/shell/common.sh"
+    # The tree's version as it is now, which the build gives the packages.
+    version=$("$top/cmake/version.sh")
     command -v lintian >/dev/null || die "lintian is missing: run scripts/setup.sh"
     rm -rf "$out"
     mkdir -p "$out/tree"
@@ -121,8 +123,8 @@ if [ "${1:-}" = reproducible ]; then
     finish "the ${#debs[@]} packages built again ($how) are byte for byte the same"
 fi
 
-[ $# -eq 8 ] || usage "build ... | <group|upgrade|repo|boot> <release> <source> <version> <kernel> <root cache> <packages> <scratch>"
-run=$1 release=$2 top=$3 version=$4 kernel=$5 cache=$6 packages=$7 work=$8
+[ $# -eq 7 ] || usage "build ... | <group|upgrade|repo|boot> <release> <source> <kernel> <root cache> <packages> <scratch>"
+run=$1 release=$2 top=$3 kernel=$4 cache=$5 packages=$6 work=$7
 . "$top/shell/common.sh"
 buildroot=$top/kernel_modules/tools/buildroot.sh
 defaults "$here/../kernel_modules/vm-limits"
@@ -142,6 +144,7 @@ kernel_release=$(cat "$kernel/release")
 headers=("$kernel"/debs/*.deb)
 debs=("$packages"/new/*.deb) old=("$packages"/old/*.deb)
 [ -f "${debs[0]}" ] || die "no packages in $packages: the test package.build makes them"
+version=$(dpkg-deb -f "${debs[0]}" Version) # the build's, which package.build checked
 [ -f "${old[0]}" ] || old=() # none in a tree without history, which the fresh installs need not
 [ -z "$upgrade" ] || [ ${#old[@]} -gt 0 ] ||
     { echo "SKIP: no packages of a previous release (no git history here?): see package.build"; exit 77; }
