@@ -29,24 +29,22 @@ if(NOT EXISTS ${prefix}/lib/cmake/GTest/GTestConfig.cmake)
     string(RANDOM LENGTH 8 stage)
     set(stage ${GOOGLETEST_CACHE}/.stage-${stage})
     message(NOTICE "googletest.cmake: building GoogleTest ${version} for ${CROSS_TRIPLET} into ${prefix}, once (about 30 s)")
-    # Compiled as the tests are (their standard and build type), its own
-    # warnings silenced as above.
-    foreach(step IN ITEMS configure build install)
-        if(step STREQUAL configure)
-            set(command -S ${googletest} -B ${stage}/build -G ${CMAKE_GENERATOR} --toolchain ${CMAKE_TOOLCHAIN_FILE}
-                        -DCROSS_TRIPLET=${CROSS_TRIPLET} -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
-                        -DCMAKE_CXX_STANDARD=${CMAKE_CXX_STANDARD} -DCMAKE_CXX_FLAGS=-w -DCMAKE_INSTALL_LIBDIR=lib)
-        elseif(step STREQUAL build)
-            set(command --build ${stage}/build -j2)
-        else()
-            set(command --install ${stage}/build --prefix ${stage}/install)
-        endif()
-        execute_process(COMMAND ${CMAKE_COMMAND} ${command} RESULT_VARIABLE failed OUTPUT_VARIABLE said ERROR_VARIABLE said)
+    # googletest_step(<step> <cmake's arguments>...): the staging folder
+    # taken away and the configure stopped, saying why, when it fails.
+    function(googletest_step step)
+        execute_process(COMMAND ${CMAKE_COMMAND} ${ARGN} RESULT_VARIABLE failed OUTPUT_VARIABLE said ERROR_VARIABLE said)
         if(failed)
             file(REMOVE_RECURSE ${stage})
             message(FATAL_ERROR "googletest.cmake: GoogleTest's ${step} for ${CROSS_TRIPLET} failed:\n${said}")
         endif()
-    endforeach()
+    endfunction()
+    # Compiled as the tests are (their standard and build type), its own
+    # warnings silenced as above.
+    googletest_step(configure -S ${googletest} -B ${stage}/build -G ${CMAKE_GENERATOR} --toolchain ${CMAKE_TOOLCHAIN_FILE}
+                    -DCROSS_TRIPLET=${CROSS_TRIPLET} -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+                    -DCMAKE_CXX_STANDARD=${CMAKE_CXX_STANDARD} -DCMAKE_CXX_FLAGS=-w -DCMAKE_INSTALL_LIBDIR=lib)
+    googletest_step(build --build ${stage}/build -j2)
+    googletest_step(install --install ${stage}/build --prefix ${stage}/install)
     # Another build may have put one there meanwhile: that one stays (a
     # folder is not renamed over one that holds files).
     file(RENAME ${stage}/install ${prefix} RESULT renamed)
