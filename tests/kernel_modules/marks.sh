@@ -11,9 +11,10 @@
 #                           the scenario starts; a report before it is the
 #                           kernel's own (reports.awk)
 #   scenario end <status>   /init: the scenario ended, with its status
-#   scenario end at <n> s, kernel <release>, dkms <status>
-#                           package_test.sh's booted system: its checks'
-#                           end (<n> s after boot), kernel and dkms status
+#   scenario begin at <n> s, scenario end at <n> s, kernel <release>,
+#   dkms <status>           package_test.sh's booted system: when its checks
+#                           began and ended (s after boot), kernel and dkms
+#                           status
 #   kernel log end          /init: the last record of the kernel's log
 #   kmemleak                /init: kmemleak's list follows the log it sends
 #                           out (reports.awk)

@@ -197,7 +197,8 @@ if [ "$run" = boot ]; then
     ln -s /dev/null "$root/etc/systemd/system/serial-getty@ttyS0.service"
     {
         cat "$top/tests/kernel_modules/marks.sh"
-        echo 'mark scenario begin; mark kernel "$(uname -r)"; mark dkms "$(dkms status)"'
+        # On a line of its own: the console may hold a terminal reset before it.
+        echo 'echo; mark scenario begin at "$(cut -d. -f1 /proc/uptime)" s; mark kernel "$(uname -r)"; mark dkms "$(dkms status)"'
         # debian/tests/modules as autopkgtest runs it: as root, in the source
         # tree, with a scratch folder of its own.
         echo 'tmp=$(mktemp -d) && cd /root/source && AUTOPKGTEST_TMP=$tmp bash debian/tests/modules; mark modules test status $?'
@@ -397,7 +398,7 @@ if [ "$run" = boot ]; then
     between cycle1 "$work/console" | sed -n '1,4p;$p' | sed 's/^/    /'
     { [ $status -eq 0 ] && grep -q 'reboot: Power down' "$work/console"; } ||
         fail "the booted system did not power off by itself (qemu status $status)"
-    echo "the booted system's checks ended $ended after boot"
+    echo "the booted system's checks began $(after "scenario begin at" "$work/console") and ended $ended after boot"
 elif [ -z "$upgrade" ]; then
     # After an upgrade, the modules are today's (above), which the other runs
     # run in both kernels.
